@@ -3,7 +3,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <random>
 #include <string>
 
 #include "alpha/lrp_fww_method.h"
@@ -17,12 +16,11 @@ namespace {
 using namespace zelk;
 
 Matrix syntheticGenes(int genes) {
-  std::mt19937_64 generator(42);
-  std::poisson_distribution<int> counts(8.0);
+  Generator generator(42);
   Matrix m(genes, 8);
   for (int i = 1; i <= genes; ++i) {
     for (int j = 1; j <= 8; j += 2) {
-      m(i, j) = counts(generator);
+      m(i, j) = generator.between1And(16) - 1;
       m(i, j + 1) = 300 + (i % 7) * 50;
     }
   }
@@ -33,7 +31,7 @@ Matrix syntheticGenes(int genes) {
 void BM_ReplicateCopyThenEstimate(benchmark::State& state) {
   const Matrix genes = syntheticGenes(static_cast<int>(state.range(0)));
   Matrix replicate;
-  std::mt19937_64 generator(7);
+  Generator generator(7);
   for (auto _ : state) {
     bootstrap(genes, replicate, 1, generator);
     benchmark::DoNotOptimize(LRPFWWMethod::calculateAlpha("FWW", replicate));
@@ -45,12 +43,12 @@ BENCHMARK(BM_ReplicateCopyThenEstimate)->Arg(1000)->Arg(100000);
 // One replicate drawn and summed in a single pass over precomputed gene terms.
 void BM_ReplicateFused(benchmark::State& state) {
   const Matrix genes = syntheticGenes(static_cast<int>(state.range(0)));
-  std::vector<LRPFWWMethod::GeneTerms> terms(static_cast<std::size_t>(genes.rows()) + 1);
+  std::vector<GeneTerms> terms(static_cast<std::size_t>(genes.rows()) + 1);
   for (int i = 1; i <= genes.rows(); ++i)
-    terms[static_cast<std::size_t>(i)] = LRPFWWMethod::termsOf(genes, i);
-  std::mt19937_64 generator(7);
+    terms[static_cast<std::size_t>(i)] = LRPFWWMethod::termsOf("FWW", genes, i);
+  Generator generator(7);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(LRPFWWMethod::replicateAlpha("FWW", terms, generator));
+    benchmark::DoNotOptimize(LRPFWWMethod::alphaFromSums("FWW", resampledSums(terms, generator)));
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }

@@ -33,7 +33,9 @@ void writeTranslated(std::FILE* stream, std::string_view text) {
 
 }  // namespace
 
-void installInterruptHandler() { std::signal(SIGINT, onInterrupt); }
+void installInterruptHandler() {
+  std::signal(SIGINT, onInterrupt);
+}
 
 CliPlatform::CliPlatform(std::optional<std::uint64_t> fixedSeed)
     : seed_(fixedSeed ? *fixedSeed : clockSeed()) {}
@@ -69,12 +71,16 @@ void CliPlatform::showMessage(std::string_view text) {
   std::fputc('\n', stderr);
 }
 
-bool CliPlatform::cancelled() const { return interrupted.load(); }
+bool CliPlatform::cancelled() const {
+  return interrupted.load();
+}
 
 TerminalProgress::TerminalProgress(bool quiet)
     : quiet_(quiet), terminal_(isatty(STDERR_FILENO) != 0) {}
 
-TerminalProgress::~TerminalProgress() { hide(); }
+TerminalProgress::~TerminalProgress() {
+  hide();
+}
 
 void TerminalProgress::show(std::string_view title, std::int32_t barMaximum) {
   if (quiet_) return;
@@ -131,8 +137,12 @@ void TerminalProgress::draw(bool force) {
   std::fflush(stderr);
 }
 
-void StandardOutput::append(std::string_view text) { writeTranslated(stdout, text); }
+void StandardOutput::append(std::string_view text) {
+  writeTranslated(stdout, text);
+}
 
-void StandardOutput::lineEnded() { std::fflush(stdout); }
+void StandardOutput::lineEnded() {
+  std::fflush(stdout);
+}
 
 }  // namespace zelk::cli

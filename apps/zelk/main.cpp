@@ -159,8 +159,7 @@ int main(int argc, char** argv) {
                         "also write the report, byte for byte as the results sink writes it, "
                         "to FILE");
     command->add_flag("--quiet", entry->flags.quiet, "draw no progress");
-    command->add_option("DATASET", entry->flags.dataset, "tab-separated dataset file")
-        ->required();
+    command->add_option("DATASET", entry->flags.dataset, "tab-separated dataset file")->required();
     bound.push_back(std::move(entry));
   }
 

@@ -1,55 +1,20 @@
 #include "alpha/lrp_fww_method.h"
 
-#include <algorithm>
-
 #include "alpha/eight_columns.h"
-#include "shell/bootstrap.h"
 #include "stats/results_class.h"
 
 namespace zelk {
 namespace {
 
-// Positions in GeneTerms::v.
-enum Term : std::size_t {
-  tDn,
-  tLnD,
-  tPn,
-  tLnP,
-  tDs,
-  tLsD,
-  tPs,
-  tLsP,
-  tPnOverPs1,  // Pn / (Ps + 1)
-  tRateDn,     // Dn / LnD
-  tRatePn,     // Pn / LnP
-  tRateDs,     // Ds / LsD
-  tRatePs,     // Ps / LsP
-  tIncluded,   // 1 for a gene that takes part
-  kTermCount,
-};
-
-using Sums = std::array<double, kTermCount>;
-
-void add(Sums& sums, const LRPFWWMethod::GeneTerms& terms) {
-  for (std::size_t k = 0; k < kTermCount; ++k) sums[k] += terms.v[k];
+// Positions of the terms each estimator sums.
+namespace fww {
+enum : std::size_t { Dn, LnD, Pn, LnP, Ds, LsD, Ps, LsP };
 }
-
-double alphaFromSums(std::string_view code, const Sums& s) {
-  constexpr double undefined = LRPFWWMethod::kUndefined;
-  if (code == "LRP") {
-    if (!(s[tDn] > 0 && s[tLsD] > 0 && s[tLnP] > 0)) return undefined;
-    const double m = s[tPnOverPs1] / s[tIncluded];
-    return 1 - m * (s[tLnD] * s[tDs]) / (s[tDn] * s[tLsD]) * s[tLsP] / s[tLnP];
-  }
-  if (code == "FWW") {
-    if (!(s[tDn] > 0 && s[tPs] > 0 && s[tLsD] > 0 && s[tLnP] > 0)) return undefined;
-    return 1 - (s[tLsP] * s[tLnD] * s[tDs] * s[tPn]) / (s[tLsD] * s[tDn] * s[tPs] * s[tLnP]);
-  }
-  if (code == "FWWuw") {
-    if (!(s[tRateDn] > 0 && s[tRatePs] > 0)) return undefined;
-    return 1 - (s[tRateDs] * s[tRatePn]) / (s[tRatePs] * s[tRateDn]);
-  }
-  return 0;
+namespace lrp {
+enum : std::size_t { Dn, LnD, LnP, Ds, LsD, LsP, PnOverPs1, Included };
+}
+namespace fwwuw {
+enum : std::size_t { RateDn, RatePn, RateDs, RatePs };
 }
 
 std::string_view titleOf(std::string_view code) {
@@ -61,41 +26,46 @@ std::string_view titleOf(std::string_view code) {
 
 }  // namespace
 
-LRPFWWMethod::GeneTerms LRPFWWMethod::termsOf(const Matrix& matrix, int gene) {
+GeneTerms LRPFWWMethod::termsOf(std::string_view code, const Matrix& matrix, int gene) {
   GeneTerms terms;
   const double* r = matrix.row(gene);
   // A gene takes part only when all four of its site counts are positive.
   if (!(r[kLnD] > 0 && r[kLnP] > 0 && r[kLsD] > 0 && r[kLsP] > 0)) return terms;
   auto& v = terms.v;
-  v[tDn] = r[kDn];
-  v[tLnD] = r[kLnD];
-  v[tPn] = r[kPn];
-  v[tLnP] = r[kLnP];
-  v[tDs] = r[kDs];
-  v[tLsD] = r[kLsD];
-  v[tPs] = r[kPs];
-  v[tLsP] = r[kLsP];
-  v[tPnOverPs1] = r[kPn] / (r[kPs] + 1);
-  v[tRateDn] = r[kDn] / r[kLnD];
-  v[tRatePn] = r[kPn] / r[kLnP];
-  v[tRateDs] = r[kDs] / r[kLsD];
-  v[tRatePs] = r[kPs] / r[kLsP];
-  v[tIncluded] = 1;
+  if (code == "FWW") {
+    v = {r[kDn], r[kLnD], r[kPn], r[kLnP], r[kDs], r[kLsD], r[kPs], r[kLsP]};
+  } else if (code == "LRP") {
+    v = {r[kDn], r[kLnD], r[kLnP], r[kDs], r[kLsD], r[kLsP], r[kPn] / (r[kPs] + 1), 1};
+  } else if (code == "FWWuw") {
+    v = {r[kDn] / r[kLnD], r[kPn] / r[kLnP], r[kDs] / r[kLsD], r[kPs] / r[kLsP], 0, 0, 0, 0};
+  }
   return terms;
 }
 
-double LRPFWWMethod::calculateAlpha(std::string_view code, const Matrix& matrix) {
-  Sums sums{};
-  for (int i = 1; i <= matrix.rows(); ++i) add(sums, termsOf(matrix, i));
-  return alphaFromSums(code, sums);
+double LRPFWWMethod::alphaFromSums(std::string_view code, const GeneTerms& sums) {
+  const auto& s = sums.v;
+  if (code == "LRP") {
+    using namespace lrp;
+    if (!(s[Dn] > 0 && s[LsD] > 0 && s[LnP] > 0)) return kUndefined;
+    const double m = s[PnOverPs1] / s[Included];
+    return 1 - m * (s[LnD] * s[Ds]) / (s[Dn] * s[LsD]) * s[LsP] / s[LnP];
+  }
+  if (code == "FWW") {
+    using namespace fww;
+    if (!(s[Dn] > 0 && s[Ps] > 0 && s[LsD] > 0 && s[LnP] > 0)) return kUndefined;
+    return 1 - (s[LsP] * s[LnD] * s[Ds] * s[Pn]) / (s[LsD] * s[Dn] * s[Ps] * s[LnP]);
+  }
+  if (code == "FWWuw") {
+    using namespace fwwuw;
+    if (!(s[RateDn] > 0 && s[RatePs] > 0)) return kUndefined;
+    return 1 - (s[RateDs] * s[RatePn]) / (s[RatePs] * s[RateDn]);
+  }
+  return 0;
 }
 
-double LRPFWWMethod::replicateAlpha(std::string_view code, const std::vector<GeneTerms>& terms,
-                                    std::mt19937_64& generator) {
-  const int genes = static_cast<int>(terms.size()) - 1;
-  IndexDraw draw(genes);
-  Sums sums{};
-  for (int i = 1; i <= genes; ++i) add(sums, terms[static_cast<std::size_t>(draw(generator))]);
+double LRPFWWMethod::calculateAlpha(std::string_view code, const Matrix& matrix) {
+  GeneTerms sums;
+  for (int i = 1; i <= matrix.rows(); ++i) addTerms(sums, termsOf(code, matrix, i));
   return alphaFromSums(code, sums);
 }
 
@@ -130,10 +100,11 @@ void LRPFWWMethod::run(std::string_view code, RunContext& context) {
     } else {
       out.writeLn("\t", "n = ", genes, "   alpha= ", alpha);
       terms.assign(static_cast<std::size_t>(genes) + 1, GeneTerms{});
-      for (int i = 1; i <= genes; ++i) terms[static_cast<std::size_t>(i)] = termsOf(matrix, i);
+      for (int i = 1; i <= genes; ++i)
+        terms[static_cast<std::size_t>(i)] = termsOf(code, matrix, i);
       const std::vector<double> replicates =
           runReplicates(kReplicates, genes, dataWindow.generator(), context.platform,
-                        [&](std::mt19937_64& g) { return replicateAlpha(code, terms, g); });
+                        [&](Generator& g) { return alphaFromSums(code, resampledSums(terms, g)); });
       if (context.platform.cancelled()) {
         context.progress.finish();
         out.writeLn("  Cancelled before the bootstrap finished");

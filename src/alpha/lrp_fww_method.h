@@ -5,11 +5,10 @@
 //   "LRP"   divergence ratio times the mean over genes of Pn/(Ps + 1),
 //   "FWWuw" per-site rates summed gene by gene.
 
-#include <array>
-#include <random>
 #include <string_view>
 #include <vector>
 
+#include "shell/bootstrap.h"
 #include "shell/matrix.h"
 #include "shell/run_context.h"
 
@@ -31,18 +30,11 @@ class LRPFWWMethod {
   // The estimate, or kUndefined.
   static double calculateAlpha(std::string_view code, const Matrix& matrix);
 
-  // The per-gene terms the estimators sum: the eight columns, Pn/(Ps + 1), the four per-site
-  // rates, and 1 for a gene that takes part (all zero for a gene that does not).
-  struct GeneTerms {
-    alignas(64) std::array<double, 16> v{};
-  };
-  static GeneTerms termsOf(const Matrix& matrix, int gene);
-
-  // The estimate of one bootstrap replicate, drawn and summed in one pass over the genes
-  // without copying them: the very value calculateAlpha gives for the replicate that
-  // bootstrap would copy with the same generator.
-  static double replicateAlpha(std::string_view code, const std::vector<GeneTerms>& terms,
-                               std::mt19937_64& generator);
+  // What the estimator named by `code` sums over genes, for one gene: zero for a gene that
+  // does not take part (a site count that is not positive).
+  static GeneTerms termsOf(std::string_view code, const Matrix& matrix, int gene);
+  // The estimate from the sums of the genes' terms.
+  static double alphaFromSums(std::string_view code, const GeneTerms& sums);
 };
 
 }  // namespace zelk

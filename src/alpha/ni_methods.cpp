@@ -5,7 +5,6 @@
 
 #include "alpha/eight_columns.h"
 #include "common/numbers.h"
-#include "shell/bootstrap.h"
 #include "stats/results_class.h"
 #include "stats/special_function.h"
 
@@ -13,18 +12,6 @@ namespace zelk {
 namespace {
 
 enum Term : std::size_t { tA, tB, tLnD, tLnP, tLsD, tLsP };
-
-using Sums = NImethods::GeneTerms;
-
-void add(Sums& sums, const NImethods::GeneTerms& terms) {
-  for (std::size_t k = 0; k < sums.size(); ++k) sums[k] += terms[k];
-}
-
-double indexFromSums(const Sums& s) {
-  if (!(s[tB] > 0)) return NImethods::kUndefined;
-  return s[tA] / s[tB] *
-         std::exp(std::log(s[tLnD]) + std::log(s[tLsP]) - std::log(s[tLnP]) - std::log(s[tLsD]));
-}
 
 }  // namespace
 
@@ -62,8 +49,8 @@ std::vector<OptionSpec> NImethods::options() {
   };
 }
 
-NImethods::GeneTerms NImethods::termsOf(const Matrix& matrix, int gene) const {
-  GeneTerms terms{};
+GeneTerms NImethods::termsOf(const Matrix& matrix, int gene) const {
+  GeneTerms terms;
   const double* r = matrix.row(gene);
   if (!(r[kLnD] > 0 && r[kLnP] > 0 && r[kLsD] > 0 && r[kLsP] > 0)) return terms;
   double n = 0;
@@ -75,26 +62,20 @@ NImethods::GeneTerms NImethods::termsOf(const Matrix& matrix, int gene) const {
     return terms;
   }
   if (!(n > 0)) return terms;
-  terms[tA] = r[kDs] * r[kPn] / n;
-  terms[tB] = r[kDn] * r[kPs] / n;
-  terms[tLnD] = r[kLnD];
-  terms[tLnP] = r[kLnP];
-  terms[tLsD] = r[kLsD];
-  terms[tLsP] = r[kLsP];
+  terms.v = {r[kDs] * r[kPn] / n, r[kDn] * r[kPs] / n, r[kLnD], r[kLnP], r[kLsD], r[kLsP], 0, 0};
   return terms;
 }
 
-double NImethods::calculateNI(const Matrix& matrix) const {
-  Sums sums{};
-  for (int i = 1; i <= matrix.rows(); ++i) add(sums, termsOf(matrix, i));
-  return indexFromSums(sums);
+double NImethods::indexFromSums(const GeneTerms& sums) {
+  const auto& s = sums.v;
+  if (!(s[tB] > 0)) return kUndefined;
+  return s[tA] / s[tB] *
+         std::exp(std::log(s[tLnD]) + std::log(s[tLsP]) - std::log(s[tLnP]) - std::log(s[tLsD]));
 }
 
-double NImethods::replicateNI(const std::vector<GeneTerms>& terms, std::mt19937_64& generator) {
-  const int genes = static_cast<int>(terms.size()) - 1;
-  IndexDraw draw(genes);
-  Sums sums{};
-  for (int i = 1; i <= genes; ++i) add(sums, terms[static_cast<std::size_t>(draw(generator))]);
+double NImethods::calculateNI(const Matrix& matrix) const {
+  GeneTerms sums;
+  for (int i = 1; i <= matrix.rows(); ++i) addTerms(sums, termsOf(matrix, i));
   return indexFromSums(sums);
 }
 
@@ -165,7 +146,7 @@ void NImethods::run(RunContext& context, const OptionValues& values) {
       for (int i = 1; i <= genes; ++i) terms[static_cast<std::size_t>(i)] = termsOf(matrix, i);
       const std::vector<double> replicates =
           runReplicates(replicateCount, genes, dataWindow.generator(), context.platform,
-                        [&](std::mt19937_64& g) { return replicateNI(terms, g); });
+                        [&](Generator& g) { return indexFromSums(resampledSums(terms, g)); });
       if (context.platform.cancelled()) {
         context.progress.finish();
         out.writeLn("  Cancelled before the bootstrap finished");

@@ -3,12 +3,11 @@
 // Haenszel ("MH"), corrected by the site totals, with a gene bootstrap and Woolf's test of
 // the homogeneity of the per-gene odds ratios.
 
-#include <array>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "common/platform.h"
+#include "shell/bootstrap.h"
 #include "shell/matrix.h"
 #include "shell/options.h"
 #include "shell/run_context.h"
@@ -39,11 +38,9 @@ class NImethods {
 
   // Per-gene terms of the index: Ds·Pn/n, Dn·Ps/n and the four site counts, all zero for a
   // gene that does not take part.
-  using GeneTerms = std::array<double, 6>;
   GeneTerms termsOf(const Matrix& matrix, int gene) const;
-  // The index of one bootstrap replicate drawn and summed in one pass over the genes: the
-  // value calculateNI gives for the replicate bootstrap would copy with the same generator.
-  static double replicateNI(const std::vector<GeneTerms>& terms, std::mt19937_64& generator);
+  // The index from the sums of the genes' terms.
+  static double indexFromSums(const GeneTerms& sums);
 };
 
 }  // namespace zelk

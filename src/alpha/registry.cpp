@@ -40,9 +40,8 @@ std::vector<AnalysisInfo> alphaAnalyses() {
        .dialog = "Neutrality index",
        .summary = "the neutrality index with a gene bootstrap and a homogeneity test",
        .options = NImethods::options(),
-       .run = [](RunContext& context, const OptionValues& values) {
-         NImethods().run(context, values);
-       }},
+       .run = [](RunContext& context,
+                 const OptionValues& values) { NImethods().run(context, values); }},
   };
 }
 

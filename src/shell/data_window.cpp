@@ -75,7 +75,8 @@ bool Zelk::readDataFile() {
 
 std::string Zelk::datasetLocation() const {
   std::string where = dataFile_ ? dataFile_->name() : title_;
-  if (!data_.lines.empty()) where += ": the dataset starting on line " + std::to_string(data_.lines[0]);
+  if (!data_.lines.empty())
+    where += ": the dataset starting on line " + std::to_string(data_.lines[0]);
   return where;
 }
 
@@ -94,9 +95,9 @@ bool Zelk::toMatrix(Matrix& matrix) {
       const std::string& cell = row[static_cast<std::size_t>(j)];
       const double value = leadingNumber(cell);
       if (!std::isfinite(value)) {
-        refuse(dataFile_->name() + ": line " + std::to_string(data_.lines[static_cast<std::size_t>(i)]) +
-               ", field " + std::to_string(j + 1) + ": the number " + cell +
-               " is too large to compute with");
+        refuse(dataFile_->name() + ": line " +
+               std::to_string(data_.lines[static_cast<std::size_t>(i)]) + ", field " +
+               std::to_string(j + 1) + ": the number " + cell + " is too large to compute with");
         return false;
       }
       cells[j] = value;

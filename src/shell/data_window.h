@@ -4,12 +4,12 @@
 
 #include <cstdint>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "common/platform.h"
 #include "shell/dataset_reader.h"
+#include "shell/generator.h"
 #include "shell/matrix.h"
 
 namespace zelk {
@@ -49,7 +49,7 @@ class Zelk {
   const TextTable& data() const { return data_; }
   const std::string& title() const { return title_; }
   // The run's random generator: created once, seeded once from the platform.
-  std::mt19937_64& generator() { return generator_; }
+  Generator& generator() { return generator_; }
   // Where the current dataset stands, for messages: the file and its first line.
   std::string datasetLocation() const;
   // The number of refusals shown so far, and the text of the last one.
@@ -67,7 +67,7 @@ class Zelk {
   std::optional<DatasetFile> dataFile_;
   TextTable data_;
   std::string title_ = "Dataset";
-  std::mt19937_64 generator_;
+  Generator generator_;
   int refusalCount_ = 0;
   std::string lastRefusal_;
 };

@@ -1,7 +1,7 @@
 #include "shell/dataset_reader.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -116,8 +116,7 @@ DatasetRead DatasetFile::readDataset() {
       result.message = name_ + ": line " + std::to_string(separatorLine) +
                        " contains \"#\", which ends a dataset, but no dataset stands before it";
     } else {
-      result.message = name_ + ": the dataset starting on line " +
-                       std::to_string(storedLines[0]) +
+      result.message = name_ + ": the dataset starting on line " + std::to_string(storedLines[0]) +
                        " has a header line but no gene lines; a dataset needs a header line "
                        "and at least one gene line";
     }
@@ -137,7 +136,8 @@ DatasetRead DatasetFile::readDataset() {
         if (!fields[j].empty()) {
           result.status = ReadStatus::Refused;
           result.message = name_ + ": line " + std::to_string(storedLines[i]) + " has " +
-                           std::to_string(fields.size()) + " fields, but the first gene line (line " +
+                           std::to_string(fields.size()) +
+                           " fields, but the first gene line (line " +
                            std::to_string(storedLines[1]) + ") has " + std::to_string(width) +
                            "; field " + std::to_string(j + 1) + " holds " + quotedField(fields[j]);
           result.table = {};

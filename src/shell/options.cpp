@@ -31,13 +31,15 @@ OptionValues::OptionValues(const std::vector<OptionSpec>& specs) {
 const std::string& OptionValues::text(std::string_view field) const {
   const auto found = values_.find(field);
   // Asking for an undeclared field is a programming error in an analysis, not bad input.
-  if (found == values_.end()) throw std::logic_error("undeclared option field: " + std::string(field));
+  if (found == values_.end())
+    throw std::logic_error("undeclared option field: " + std::string(field));
   return found->second;
 }
 
 void OptionValues::set(std::string_view field, std::string text) {
   const auto found = values_.find(field);
-  if (found == values_.end()) throw std::logic_error("undeclared option field: " + std::string(field));
+  if (found == values_.end())
+    throw std::logic_error("undeclared option field: " + std::string(field));
   found->second = std::move(text);
 }
 

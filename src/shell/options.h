@@ -34,8 +34,8 @@ struct OptionSpec {
   OptionKind kind = OptionKind::Text;
   std::string defaultText;  // the text field's default, or the value of the default choice
   std::vector<OptionChoice> choices;
-  std::string flag;         // the command-line flag, without its dashes
-  std::string help;         // one line for --help
+  std::string flag;  // the command-line flag, without its dashes
+  std::string help;  // one line for --help
 
   const OptionChoice* choiceByToken(std::string_view token) const;
   const OptionChoice* choiceByValue(std::string_view value) const;

@@ -6,7 +6,9 @@
 
 namespace zelk {
 
-int hardwareThreads() { return std::max(1, static_cast<int>(std::thread::hardware_concurrency())); }
+int hardwareThreads() {
+  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
 
 void parallelFor(int begin, int end, int threads, const std::function<void(int)>& body) {
   const int count = end - begin;

@@ -24,6 +24,8 @@ void progressWindow::upDate(std::string_view title, std::int32_t value) {
   platform_.processEvents();
 }
 
-void progressWindow::finish() { display_.hide(); }
+void progressWindow::finish() {
+  display_.hide();
+}
 
 }  // namespace zelk

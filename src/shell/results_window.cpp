@@ -8,7 +8,9 @@
 namespace zelk {
 namespace {
 
-bool isLineEnd(std::string_view text) { return text == "\r" || text == "\n"; }
+bool isLineEnd(std::string_view text) {
+  return text == "\r" || text == "\n";
+}
 
 struct ToText {
   std::string operator()(std::monostate) const { return {}; }

@@ -34,9 +34,7 @@ class RunContext {
     platform.showMessage(message);
   }
   // Refusals of this run, the data window's included.
-  int refusals() const {
-    return refusals_ + dataWindow.refusalCount() - dataRefusalsBefore_;
-  }
+  int refusals() const { return refusals_ + dataWindow.refusalCount() - dataRefusalsBefore_; }
 
  private:
   int refusals_ = 0;
@@ -45,12 +43,12 @@ class RunContext {
 
 // One analysis of the analysis program as the front ends see it.
 struct AnalysisInfo {
-  std::string command;    // the command-line name, e.g. "fww"
-  std::string menuItem;   // the menu item's name, e.g. "AdaptiveFayWycoffandWu"
-  std::string menu;       // the menu's caption, e.g. "Adaptive"
-  std::string caption;    // the menu item's caption, e.g. "Fay, Wycoff and Wu"
-  std::string dialog;     // the options dialog's title; empty when the item runs at once
-  std::string summary;    // one line for listings and --help
+  std::string command;   // the command-line name, e.g. "fww"
+  std::string menuItem;  // the menu item's name, e.g. "AdaptiveFayWycoffandWu"
+  std::string menu;      // the menu's caption, e.g. "Adaptive"
+  std::string caption;   // the menu item's caption, e.g. "Fay, Wycoff and Wu"
+  std::string dialog;    // the options dialog's title; empty when the item runs at once
+  std::string summary;   // one line for listings and --help
   std::vector<OptionSpec> options;
   std::function<void(RunContext&, const OptionValues&)> run;
 };

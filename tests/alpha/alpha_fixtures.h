@@ -22,8 +22,7 @@ struct AnalysisBench {
   Zelk dataWindow{platform};
   RunContext context{dataWindow, results, progress, platform};
 
-  explicit AnalysisBench(const std::string& content, std::uint64_t seed = 12345)
-      : platform(seed) {
+  explicit AnalysisBench(const std::string& content, std::uint64_t seed = 12345) : platform(seed) {
     platform.openAnswers.push_back(dir.write("genes.tsv", content));
     dataWindow.openDataFile();
   }

@@ -54,8 +54,8 @@ TEST(ZelkCli, HelpIsBuiltFromTheOptionsRecord) {
 TEST(ZelkCli, ASeededRunIsReproducibleAndTheMirrorHoldsTheSinksBytes) {
   TempDir dir;
   const std::string dataset = kExamples + "/multi_dataset.tsv";
-  const Outcome first = zelk(dir, "fww --quiet --seed 7 --mirror " + (dir.path() / "m.txt").string() +
-                                  " " + dataset);
+  const Outcome first =
+      zelk(dir, "fww --quiet --seed 7 --mirror " + (dir.path() / "m.txt").string() + " " + dataset);
   const std::string mirror = dir.read("m.txt");
   const Outcome second = zelk(dir, "fww --quiet --seed 7 " + dataset);
   ASSERT_EQ(first.status, 0) << first.err;
@@ -76,10 +76,13 @@ TEST(ZelkCli, ASeededRunIsReproducibleAndTheMirrorHoldsTheSinksBytes) {
 
 TEST(ZelkCli, NeutralityIndexTakesItsOptions) {
   TempDir dir;
-  const Outcome run = zelk(dir, "neutrality-index --quiet --seed 1 --method mh --homogeneity no "
-                            "--bootstraps 50 " + kExamples + "/four_column.tsv");
+  const Outcome run = zelk(dir,
+                           "neutrality-index --quiet --seed 1 --method mh --homogeneity no "
+                           "--bootstraps 50 " +
+                               kExamples + "/four_column.tsv");
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_TRUE(run.out.starts_with("Method of Mantel and Haenszel\n\nfour_column.tsv\tn = 20   NI = "))
+  EXPECT_TRUE(
+      run.out.starts_with("Method of Mantel and Haenszel\n\nfour_column.tsv\tn = 20   NI = "))
       << run.out;
   EXPECT_EQ(run.out.find("Homogeneity"), std::string::npos);
 }
@@ -130,8 +133,8 @@ TEST(ZelkCli, ExitStatusTellsCompletedRefusedAndUsageErrorsApart) {
 
 TEST(ZelkCli, AMirrorThatCannotBeCreatedIsRefusedBeforeTheRun) {
   TempDir dir;
-  const Outcome run = zelk(dir, "fww --quiet --mirror " + (dir.path() / "no" / "m.txt").string() + " " +
-                                kExamples + "/four_column.tsv");
+  const Outcome run = zelk(dir, "fww --quiet --mirror " + (dir.path() / "no" / "m.txt").string() +
+                                    " " + kExamples + "/four_column.tsv");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("cannot create the mirror file"), std::string::npos);

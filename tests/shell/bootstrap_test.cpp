@@ -19,7 +19,7 @@ Matrix numbered(int genes, int columns) {
 TEST(Bootstrap, EveryReplicateRowIsAWholeSourceRow) {
   const Matrix source = numbered(5, 3);
   Matrix target;
-  std::mt19937_64 generator(1);
+  Generator generator(1);
   for (int r = 0; r < 50; ++r) {
     bootstrap(source, target, 1, generator);
     ASSERT_EQ(target.rows(), 5);
@@ -38,7 +38,7 @@ TEST(Bootstrap, EveryReplicateRowIsAWholeSourceRow) {
 TEST(Bootstrap, OneGeneGivesTheSourceBack) {
   const Matrix source = numbered(1, 8);
   Matrix target;
-  std::mt19937_64 generator(2);
+  Generator generator(2);
   bootstrap(source, target, 1, generator);
   EXPECT_EQ(target, source);
 }
@@ -47,7 +47,7 @@ TEST(Bootstrap, RowsAreDrawnUniformly) {
   const int genes = 4;
   const Matrix source = numbered(genes, 1);
   Matrix target;
-  std::mt19937_64 generator(3);
+  Generator generator(3);
   std::vector<int> drawn(genes + 1, 0);
   const int replicates = 20000;
   for (int r = 0; r < replicates; ++r) {
@@ -55,13 +55,14 @@ TEST(Bootstrap, RowsAreDrawnUniformly) {
     for (int i = 1; i <= genes; ++i) ++drawn[static_cast<std::size_t>(target(i, 1)) / 100];
   }
   const double expected = replicates;  // genes draws per replicate, each row 1/genes of them
-  for (int g = 1; g <= genes; ++g) EXPECT_NEAR(drawn[static_cast<std::size_t>(g)], expected, 0.03 * expected);
+  for (int g = 1; g <= genes; ++g)
+    EXPECT_NEAR(drawn[static_cast<std::size_t>(g)], expected, 0.03 * expected);
 }
 
 TEST(Bootstrap, OtherModesResampleColumns) {
   const Matrix source = numbered(3, 4);
   Matrix target;
-  std::mt19937_64 generator(4);
+  Generator generator(4);
   bootstrap(source, target, 2, generator);
   for (int i = 1; i <= 4; ++i) {
     const int column = static_cast<int>(target(1, i)) % 100;
@@ -73,15 +74,15 @@ TEST(Bootstrap, ReplicatesAreReproducibleAndNeverRepeatWhenDrawnQuickly) {
   testing::RecordingPlatform platform;
   const Matrix source = numbered(50, 1);
   // A fingerprint of the sequence of drawn rows.
-  auto replicateSum = [&](std::mt19937_64& g) {
+  auto replicateSum = [&](Generator& g) {
     Matrix target;
     bootstrap(source, target, 1, g);
     std::uint64_t hash = 0;
     for (int i = 1; i <= 50; ++i) hash = hash * 1000003u + static_cast<std::uint64_t>(target(i, 1));
     return static_cast<double>(hash >> 11);
   };
-  std::mt19937_64 first(99);
-  std::mt19937_64 second(99);
+  Generator first(99);
+  Generator second(99);
   // Small and large gene counts take the one-thread and the many-thread paths.
   const auto a = runReplicates(250, 1, first, platform, replicateSum);
   const auto b = runReplicates(250, 1'000'000, second, platform, replicateSum);
@@ -93,9 +94,9 @@ TEST(Bootstrap, ReplicatesAreReproducibleAndNeverRepeatWhenDrawnQuickly) {
 TEST(Bootstrap, ACancelledRunStopsAfterTheCurrentBlock) {
   testing::RecordingPlatform platform;
   platform.cancelAfterEvents = 2;
-  std::mt19937_64 generator(5);
+  Generator generator(5);
   int evaluated = 0;
-  const auto values = runReplicates(1000, 1, generator, platform, [&](std::mt19937_64&) {
+  const auto values = runReplicates(1000, 1, generator, platform, [&](Generator&) {
     ++evaluated;
     return 1.0;
   });

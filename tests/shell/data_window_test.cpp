@@ -79,9 +79,9 @@ TEST(DataWindow, HandsOutTheDatasetsOfAMultiDatasetFileInTurn) {
 
 TEST(DataWindow, ReadsEveryLineEndAndIgnoresBlankLinesAndAByteOrderMark) {
   const std::string expected = "h\tv\ng1\t1\ng2\t2\n";
-  for (const std::string& content : {std::string("h\tv\r\ng1\t1\r\ng2\t2\r\n"),
-                                    std::string("h\tv\rg1\t1\rg2\t2"),
-                                    std::string("\xEF\xBB\xBFh\tv\n\n  \t\ng1\t1\n\r\ng2\t2\n\n")}) {
+  for (const std::string& content :
+       {std::string("h\tv\r\ng1\t1\r\ng2\t2\r\n"), std::string("h\tv\rg1\t1\rg2\t2"),
+        std::string("\xEF\xBB\xBFh\tv\n\n  \t\ng1\t1\n\r\ng2\t2\n\n")}) {
     Loaded file(content);
     const auto datasets = file.all();
     ASSERT_EQ(datasets.size(), 1u);
@@ -201,14 +201,17 @@ TEST(DataWindow, AnAnalysisWithNoDatasetLoadedAsksForAFile) {
 // or hang it, and whatever it hands out has the shape of the table it shows.
 TEST(DataWindow, SurvivesArbitraryBytes) {
   std::mt19937_64 generator(2024);
-  const std::string alphabet = "\t\n\r#0123456789.-e \xEF\xBB\xBF" "ab";
+  const std::string alphabet =
+      "\t\n\r#0123456789.-e \xEF\xBB\xBF"
+      "ab";
   for (int round = 0; round < 400; ++round) {
     std::uniform_int_distribution<int> length(0, 600);
     std::string content(static_cast<std::size_t>(length(generator)), '\0');
     const bool raw = round % 2 == 0;
     std::uniform_int_distribution<int> byte(0, 255);
     std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
-    for (char& c : content) c = raw ? static_cast<char>(byte(generator)) : alphabet[pick(generator)];
+    for (char& c : content)
+      c = raw ? static_cast<char>(byte(generator)) : alphabet[pick(generator)];
     Loaded file(content);
     file.window.startAnalysis = true;
     std::string description;

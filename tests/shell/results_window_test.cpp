@@ -25,13 +25,13 @@ TEST(ResultsWindow, PaddingRules) {
     ResultValue value;
     std::string text;
   } cases[] = {
-      {true, 10, std::string_view("\r"), "\r"},           // a line end is never padded
+      {true, 10, std::string_view("\r"), "\r"},  // a line end is never padded
       {true, 10, std::string_view("\n"), "\n"},
-      {true, 4, std::string_view("a\r"), "a\r\t "},       // other text is
+      {true, 4, std::string_view("a\r"), "a\r\t "},              // other text is
       {true, 10, std::string_view("123456789"), "123456789\t"},  // no room left: tab only
       {true, 5, std::string_view("1234567"), "1234567\t"},
       {true, 60, std::string_view("x"), "x\t" + std::string(40, ' ')},  // at most 40 spaces
-      {true, 10, std::monostate{}, "\t" + std::string(9, ' ')},  // other kinds: empty text
+      {true, 10, std::monostate{}, "\t" + std::string(9, ' ')},         // other kinds: empty text
       {false, 10, std::int32_t{-25}, "-25"},
       {false, 10, 1.000004, "1."},
       {false, 10, std::monostate{}, ""},
@@ -81,8 +81,8 @@ TEST(ResultsWindow, MirrorHoldsExactlyWhatWasWrittenAfterItStarted) {
   sink.writeLn("after", 2.5);
   sink.stopMirrorToFile();
   sink.writeLn("later");
-  EXPECT_EQ(dir.read("results.txt"), "after\t" + std::string(4, ' ') + "2.5\t" +
-                                         std::string(6, ' ') + "\r");
+  EXPECT_EQ(dir.read("results.txt"),
+            "after\t" + std::string(4, ' ') + "2.5\t" + std::string(6, ' ') + "\r");
   EXPECT_FALSE(sink.mirrorToFile());
 }
 
