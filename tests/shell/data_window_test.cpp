@@ -135,7 +135,7 @@ TEST(DataWindow, FilesThatHoldNoDatasetAreRefusedWithAReason) {
        "genes.tsv: line 1 contains \"#\", which ends a dataset, but no dataset stands before it"},
       {"\nx#y\th\ng\t1\n",
        "genes.tsv: line 2 contains \"#\", which ends a dataset, but no dataset stands before it"},
-      {std::string("h\tv\ng\t1\0\n", 11),
+      {std::string("h\tv\ng\t1\0\n", 9),
        "genes.tsv: not a text file (a NUL byte on line 2); a dataset is a tab-separated text "
        "table"},
   };
