@@ -1,7 +1,7 @@
 #include "alpha/lrp_fww_method.h"
 
 #include "alpha/eight_columns.h"
-#include "stats/results_class.h"
+#include "alpha/gene_bootstrap.h"
 
 namespace zelk {
 namespace {
@@ -102,29 +102,10 @@ void LRPFWWMethod::run(std::string_view code, RunContext& context) {
       terms.assign(static_cast<std::size_t>(genes) + 1, GeneTerms{});
       for (int i = 1; i <= genes; ++i)
         terms[static_cast<std::size_t>(i)] = termsOf(code, matrix, i);
-      const std::vector<double> replicates =
-          runReplicates(kReplicates, genes, dataWindow.generator(), context.platform,
-                        [&](Generator& g) { return alphaFromSums(code, resampledSums(terms, g)); });
-      if (context.platform.cancelled()) {
-        context.progress.finish();
-        out.writeLn("  Cancelled before the bootstrap finished");
+      const BootstrapLine line{kReplicates, kUndefined, "  SE and CIs = undefined"};
+      if (!bootstrapAndReport(context, terms, line,
+                              [&](const GeneTerms& sums) { return alphaFromSums(code, sums); })) {
         return;
-      }
-      resultsClass summary;
-      summary.initialise(kReplicates, 1);
-      bool undefined = false;
-      for (const double a : replicates) {
-        if (a == kUndefined) {
-          undefined = true;
-        } else {
-          summary.append(a);
-        }
-      }
-      if (undefined) {
-        out.writeLn("  SE and CIs = undefined");
-      } else {
-        out.writeLn("  SE = ", summary.standardDeviation(1), "\t", "CIs = ", summary.CI95Low(1),
-                    " to ", summary.CI95High(1));
       }
     }
     context.progress.finish();

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "alpha/eight_columns.h"
+#include "alpha/gene_bootstrap.h"
 #include "common/numbers.h"
-#include "stats/results_class.h"
 #include "stats/special_function.h"
 
 namespace zelk {
@@ -122,7 +122,6 @@ void NImethods::run(RunContext& context, const OptionValues& values) {
 
   resultsWindow& out = context.results;
   Zelk& dataWindow = context.dataWindow;
-  resultsClass summary;
   out.autoTabulate = false;
   dataWindow.startAnalysis = true;
   if (analysisType == "TG") out.writeLn("Method of Tarone and Greenland");
@@ -144,29 +143,8 @@ void NImethods::run(RunContext& context, const OptionValues& values) {
       out.write("\t", "n = ", genes, "   NI = ", index);
       terms.assign(static_cast<std::size_t>(genes) + 1, GeneTerms{});
       for (int i = 1; i <= genes; ++i) terms[static_cast<std::size_t>(i)] = termsOf(matrix, i);
-      const std::vector<double> replicates =
-          runReplicates(replicateCount, genes, dataWindow.generator(), context.platform,
-                        [&](Generator& g) { return indexFromSums(resampledSums(terms, g)); });
-      if (context.platform.cancelled()) {
-        context.progress.finish();
-        out.writeLn("  Cancelled before the bootstrap finished");
-        return;
-      }
-      summary.initialise(replicateCount, 1);
-      bool undefined = false;
-      for (const double x : replicates) {
-        if (x == kUndefined) {
-          undefined = true;
-        } else {
-          summary.append(x);
-        }
-      }
-      if (undefined) {
-        out.writeLn("  SE and CIs are undefined");
-      } else {
-        out.writeLn("  SE = ", summary.standardDeviation(1), "\t", "CIs = ", summary.CI95Low(1),
-                    " to ", summary.CI95High(1));
-      }
+      const BootstrapLine line{replicateCount, kUndefined, "  SE and CIs are undefined"};
+      if (!bootstrapAndReport(context, terms, line, indexFromSums)) return;
       if (testHomogeneity) {
         out.writeLn("\t", "Homogeneity p-value : ", homogeneityTest(matrix, &context.platform));
       }

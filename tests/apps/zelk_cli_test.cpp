@@ -62,7 +62,8 @@ TEST(ZelkCli, ASeededRunIsReproducibleAndTheMirrorHoldsTheSinksBytes) {
   EXPECT_EQ(first.err, "");
   EXPECT_EQ(first.out, second.out);
   EXPECT_TRUE(first.out.starts_with("Method of Fay, Wycoff and Wu (2001) Genetics\n\n"));
-  EXPECT_NE(first.out.find("Sample C: 8 genes simulated with alpha = 0.3\tn = 8   alpha= "), std::string::npos);
+  EXPECT_NE(first.out.find("Sample C: 8 genes simulated with alpha = 0.3\tn = 8   alpha= "),
+            std::string::npos);
   // The mirror keeps the sink's carriage returns; standard output shows them as newlines.
   std::string translated = mirror;
   for (char& c : translated)
