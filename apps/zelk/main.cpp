@@ -33,17 +33,17 @@ struct RunFlags {
   bool quiet = false;
 };
 
-std::string choiceTokens(const OptionSpec& spec) {
+std::string choiceTokens(const OptionSpec& option) {
   std::string tokens;
-  for (const auto& choice : spec.choices) {
+  for (const auto& choice : option.choices) {
     if (!tokens.empty()) tokens += "|";
     tokens += choice.token;
   }
   return tokens;
 }
 
-CLI::Validator validatorFor(const OptionSpec& spec) {
-  switch (spec.kind) {
+CLI::Validator validatorFor(const OptionSpec& option) {
+  switch (option.kind) {
     case OptionKind::Integer:
       return CLI::Validator(
           [](std::string& text) -> std::string {
@@ -60,10 +60,10 @@ CLI::Validator validatorFor(const OptionSpec& spec) {
           },
           "NUMBER");
     case OptionKind::Choice: {
-      const std::string tokens = choiceTokens(spec);
+      const std::string tokens = choiceTokens(option);
       return CLI::Validator(
-          [spec, tokens](std::string& text) -> std::string {
-            if (spec.choiceByToken(text) == nullptr)
+          [option, tokens](std::string& text) -> std::string {
+            if (option.choiceByToken(text) == nullptr)
               return "expected one of " + tokens + ", got \"" + text + "\"";
             return {};
           },

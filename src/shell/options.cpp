@@ -25,7 +25,7 @@ std::string OptionSpec::defaultToken() const {
 }
 
 OptionValues::OptionValues(const std::vector<OptionSpec>& specs) {
-  for (const auto& spec : specs) values_.emplace(spec.field, spec.defaultText);
+  for (const auto& option : specs) values_.emplace(option.field, option.defaultText);
 }
 
 const std::string& OptionValues::text(std::string_view field) const {
