@@ -102,6 +102,12 @@ TEST(LRPFWWMethod, ReportOfAMultiDatasetFile) {
             "nops\tn = 1    No polymorphism data; alpha is undefined\n"
             "\n");
   EXPECT_EQ(bench.context.refusals(), 0);
+  // A bar without measured progress per dataset; events after every 100 replicates.
+  using Call = testing::RecordingProgressDisplay::Call;
+  const Call show{"show", "Analysis running...", 0};
+  const Call hide{"hide", "", 0};
+  EXPECT_EQ(bench.progressView.calls, (std::vector<Call>{show, hide, show, hide, show, hide}));
+  EXPECT_EQ(bench.platform.eventCalls, 3 + 2 * 10);
 }
 
 TEST(LRPFWWMethod, ReportWithAFixedSeedIsReproducible) {
