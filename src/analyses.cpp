@@ -5,10 +5,8 @@
 namespace zelk {
 
 const std::vector<AnalysisInfo>& allAnalyses() {
-  static const std::vector<AnalysisInfo> analyses = [] {
-    std::vector<AnalysisInfo> all = alphaAnalyses();
-    return all;
-  }();
+  // Each subsystem lists its own analyses; menu order is the order of these lists.
+  static const std::vector<AnalysisInfo> analyses = alphaAnalyses();
   return analyses;
 }
 

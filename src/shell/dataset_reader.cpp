@@ -123,9 +123,16 @@ DatasetRead DatasetFile::readDataset() {
     return result;
   }
 
-  // The first gene row fixes the width of the table.
+  // The first gene row fixes the width of the table. Empty fields at its end (the trailing
+  // tabs of a spreadsheet export) do not widen it, unless the header names their column.
   TextTable& table = result.table;
-  const std::size_t width = splitAtTabs(stored[1]).size();
+  const std::vector<std::string> firstGene = splitAtTabs(stored[1]);
+  const std::vector<std::string> header = splitAtTabs(stored[0]);
+  std::size_t width = firstGene.size();
+  while (width > 1 && firstGene[width - 1].empty() &&
+         (header.size() < width || header[width - 1].empty())) {
+    --width;
+  }
   table.rows.reserve(stored.size());
   table.lines = storedLines;
   for (std::size_t i = 0; i < stored.size(); ++i) {

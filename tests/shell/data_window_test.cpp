@@ -105,6 +105,13 @@ TEST(DataWindow, TheFirstGeneRowFixesTheWidth) {
   ASSERT_EQ(read.size(), 1u);
   EXPECT_EQ(read[0].second, matrixOf({{1, 2, 3}, {4, 0, 0}, {5, 0, 0}}));
   EXPECT_TRUE(ragged.platform.messages.empty());
+
+  // Trailing tabs on every line, the first gene line's included, add no column; a column the
+  // header names stays even when the first gene leaves it empty.
+  Loaded exported("h\ta\tb\t\ng1\t1\t2\t\t\ng2\t3\t4\t\n");
+  EXPECT_EQ(exported.all().at(0).second, matrixOf({{1, 2}, {3, 4}}));
+  Loaded named("h\ta\tb\tc\ng1\t1\t2\t\ng2\t3\t4\t5\n");
+  EXPECT_EQ(named.all().at(0).second, matrixOf({{1, 2, 0}, {3, 4, 5}}));
 }
 
 TEST(DataWindow, ARefusedDatasetIsReportedAndTheNextOneIsRead) {
