@@ -1,15 +1,18 @@
 #include "alpha/gene_bootstrap.h"
 
+#include <vector>
+
 #include "stats/results_class.h"
 
 namespace zelk {
 
-bool bootstrapAndReport(RunContext& context, const std::vector<GeneTerms>& terms,
-                        const BootstrapLine& line,
+bool bootstrapAndReport(RunContext& context, const Matrix& genes, const BootstrapLine& line,
+                        const std::function<GeneTerms(int gene)>& termsOf,
                         const std::function<double(const GeneTerms&)>& estimate) {
-  const int genes = static_cast<int>(terms.size()) - 1;
+  std::vector<GeneTerms> terms(static_cast<std::size_t>(genes.rows()) + 1);
+  for (int i = 1; i <= genes.rows(); ++i) terms[static_cast<std::size_t>(i)] = termsOf(i);
   const std::vector<double> replicates =
-      runReplicates(line.replicates, genes, context.dataWindow.generator(), context.platform,
+      runReplicates(line.replicates, genes.rows(), context.dataWindow.generator(), context.platform,
                     [&](Generator& g) { return estimate(resampledSums(terms, g)); });
   resultsWindow& out = context.results;
   if (context.platform.cancelled()) {

@@ -3,9 +3,9 @@
 
 #include <functional>
 #include <string_view>
-#include <vector>
 
 #include "shell/bootstrap.h"
+#include "shell/matrix.h"
 #include "shell/run_context.h"
 
 namespace zelk {
@@ -16,12 +16,12 @@ struct BootstrapLine {
   std::string_view undefinedText;  // written when any replicate is undefined
 };
 
-// Draws the replicates of the genes whose terms are terms[1..G], estimates each from its sums,
-// and writes "  SE = ", the standard deviation, a tab, "CIs = ", the lower and upper 95%
-// limits; or the undefined text when any replicate is undefined. Returns false, after saying
-// so, when the run was cancelled before the bootstrap finished.
-bool bootstrapAndReport(RunContext& context, const std::vector<GeneTerms>& terms,
-                        const BootstrapLine& line,
+// Draws the replicates of the matrix's genes (whose terms termsOf gives), estimates each from
+// the sums of its genes' terms, and writes "  SE = ", the standard deviation, a tab, "CIs = ", the
+// lower and upper 95% limits; or the undefined text when any replicate is undefined. Returns false,
+// after saying so, when the run was cancelled before the bootstrap finished.
+bool bootstrapAndReport(RunContext& context, const Matrix& genes, const BootstrapLine& line,
+                        const std::function<GeneTerms(int gene)>& termsOf,
                         const std::function<double(const GeneTerms&)>& estimate);
 
 }  // namespace zelk

@@ -88,7 +88,6 @@ void LRPFWWMethod::run(std::string_view code, RunContext& context) {
 
   std::string description;
   Matrix matrix;
-  std::vector<GeneTerms> terms;
   while (dataWindow.getData(description, matrix)) {
     if (!editData(matrix, code, context)) continue;
     context.progress.start("Analysis running...", 0);
@@ -99,12 +98,10 @@ void LRPFWWMethod::run(std::string_view code, RunContext& context) {
       out.writeLn("\t", "n = ", genes, "    No polymorphism data; alpha is undefined");
     } else {
       out.writeLn("\t", "n = ", genes, "   alpha= ", alpha);
-      terms.assign(static_cast<std::size_t>(genes) + 1, GeneTerms{});
-      for (int i = 1; i <= genes; ++i)
-        terms[static_cast<std::size_t>(i)] = termsOf(code, matrix, i);
       const BootstrapLine line{kReplicates, kUndefined, "  SE and CIs = undefined"};
-      if (!bootstrapAndReport(context, terms, line,
-                              [&](const GeneTerms& sums) { return alphaFromSums(code, sums); })) {
+      if (!bootstrapAndReport(
+              context, matrix, line, [&](int gene) { return termsOf(code, matrix, gene); },
+              [&](const GeneTerms& sums) { return alphaFromSums(code, sums); })) {
         return;
       }
     }

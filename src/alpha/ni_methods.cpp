@@ -130,7 +130,6 @@ void NImethods::run(RunContext& context, const OptionValues& values) {
 
   std::string description;
   Matrix matrix;
-  std::vector<GeneTerms> terms;
   while (dataWindow.getData(description, matrix)) {
     if (!editData(matrix, context)) continue;
     context.progress.start("Analysis running...", 0);
@@ -141,10 +140,12 @@ void NImethods::run(RunContext& context, const OptionValues& values) {
       out.write("\t", "n = ", genes, "   NI is undefined");
     } else {
       out.write("\t", "n = ", genes, "   NI = ", index);
-      terms.assign(static_cast<std::size_t>(genes) + 1, GeneTerms{});
-      for (int i = 1; i <= genes; ++i) terms[static_cast<std::size_t>(i)] = termsOf(matrix, i);
       const BootstrapLine line{replicateCount, kUndefined, "  SE and CIs are undefined"};
-      if (!bootstrapAndReport(context, terms, line, indexFromSums)) return;
+      if (!bootstrapAndReport(
+              context, matrix, line, [&](int gene) { return termsOf(matrix, gene); },
+              indexFromSums)) {
+        return;
+      }
       if (testHomogeneity) {
         out.writeLn("\t", "Homogeneity p-value : ", homogeneityTest(matrix, &context.platform));
       }
