@@ -9,7 +9,7 @@
 #include "common/platform.h"
 #include "shell/bootstrap.h"
 #include "shell/matrix.h"
-#include "shell/options.h"
+#include "common/options.h"
 #include "shell/run_context.h"
 
 namespace zelk {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "shell/parallel.h"
+#include "common/parallel.h"
 
 namespace zelk {
 

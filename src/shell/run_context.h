@@ -7,7 +7,7 @@
 
 #include "common/platform.h"
 #include "shell/data_window.h"
-#include "shell/options.h"
+#include "common/options.h"
 #include "shell/progress_window.h"
 #include "shell/results_window.h"
 

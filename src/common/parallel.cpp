@@ -1,6 +1,7 @@
-#include "shell/parallel.h"
+#include "common/parallel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -18,16 +19,14 @@ void parallelFor(int begin, int end, int threads, const std::function<void(int)>
     for (int i = begin; i < end; ++i) body(i);
     return;
   }
-  // Contiguous slices: index i goes to slice (i - begin) * threads / count.
+  std::atomic<int> next{begin};
+  auto work = [&] {
+    for (int i = next.fetch_add(1); i < end; i = next.fetch_add(1)) body(i);
+  };
   std::vector<std::jthread> workers;
   workers.reserve(static_cast<std::size_t>(threads - 1));
-  auto slice = [&](int t) {
-    const int from = begin + static_cast<int>(static_cast<long long>(count) * t / threads);
-    const int to = begin + static_cast<int>(static_cast<long long>(count) * (t + 1) / threads);
-    for (int i = from; i < to; ++i) body(i);
-  };
-  for (int t = 1; t < threads; ++t) workers.emplace_back(slice, t);
-  slice(0);
+  for (int t = 1; t < threads; ++t) workers.emplace_back(work);
+  work();
 }
 
 }  // namespace zelk

@@ -1,4 +1,4 @@
-#include "shell/options.h"
+#include "common/options.h"
 
 #include <stdexcept>
 
