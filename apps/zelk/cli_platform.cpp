@@ -1,23 +1,14 @@
 #include "cli_platform.h"
 
+#include "interrupt.h"
+
 #include <unistd.h>
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <random>
 
 namespace zelk::cli {
 namespace {
-
-std::atomic<bool> interrupted{false};
-
-extern "C" void onInterrupt(int) {
-  if (interrupted.exchange(true)) {
-    std::signal(SIGINT, SIG_DFL);
-    std::raise(SIGINT);
-  }
-}
 
 std::uint64_t clockSeed() {
   std::random_device device;
@@ -32,10 +23,6 @@ void writeTranslated(std::FILE* stream, std::string_view text) {
 }
 
 }  // namespace
-
-void installInterruptHandler() {
-  std::signal(SIGINT, onInterrupt);
-}
 
 CliPlatform::CliPlatform(std::optional<std::uint64_t> fixedSeed)
     : seed_(fixedSeed ? *fixedSeed : clockSeed()) {}
@@ -72,7 +59,7 @@ void CliPlatform::showMessage(std::string_view text) {
 }
 
 bool CliPlatform::cancelled() const {
-  return interrupted.load();
+  return interruptRequested();
 }
 
 TerminalProgress::TerminalProgress(bool quiet)

@@ -39,10 +39,6 @@ class CliPlatform final : public Platform {
   std::uint64_t seed_;
 };
 
-// Makes an interrupt (Ctrl-C) cancel the run at its next event point; a second one ends
-// the program at once.
-void installInterruptHandler();
-
 class TerminalProgress final : public ProgressDisplay {
  public:
   explicit TerminalProgress(bool quiet);

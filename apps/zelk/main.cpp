@@ -12,6 +12,8 @@
 #include "analyses.h"
 #include "cli_platform.h"
 #include "common/numbers.h"
+#include "interrupt.h"
+#include "option_flags.h"
 #include "shell/data_window.h"
 #include "shell/progress_window.h"
 #include "shell/results_window.h"
@@ -20,6 +22,8 @@
 namespace {
 
 using namespace zelk;
+using cli::choiceTokens;
+using cli::validatorFor;
 
 constexpr int kCompleted = 0;
 constexpr int kRefused = 1;
@@ -32,48 +36,6 @@ struct RunFlags {
   std::string mirror;
   bool quiet = false;
 };
-
-std::string choiceTokens(const OptionSpec& option) {
-  std::string tokens;
-  for (const auto& choice : option.choices) {
-    if (!tokens.empty()) tokens += "|";
-    tokens += choice.token;
-  }
-  return tokens;
-}
-
-CLI::Validator validatorFor(const OptionSpec& option) {
-  switch (option.kind) {
-    case OptionKind::Integer:
-      return CLI::Validator(
-          [](std::string& text) -> std::string {
-            if (!isWholeNumberText(text) || leadingNumber(text) != std::trunc(leadingNumber(text)))
-              return "expected a whole number, got \"" + text + "\"";
-            return {};
-          },
-          "INT");
-    case OptionKind::Number:
-      return CLI::Validator(
-          [](std::string& text) -> std::string {
-            if (!isWholeNumberText(text)) return "expected a number, got \"" + text + "\"";
-            return {};
-          },
-          "NUMBER");
-    case OptionKind::Choice: {
-      const std::string tokens = choiceTokens(option);
-      return CLI::Validator(
-          [option, tokens](std::string& text) -> std::string {
-            if (option.choiceByToken(text) == nullptr)
-              return "expected one of " + tokens + ", got \"" + text + "\"";
-            return {};
-          },
-          tokens);
-    }
-    case OptionKind::Text:
-      break;
-  }
-  return CLI::Validator([](std::string&) { return std::string(); }, "TEXT");
-}
 
 void printCatalogue() {
   std::cout << "Analyses (zelk ANALYSIS [options] DATASET):\n";
