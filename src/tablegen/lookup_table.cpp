@@ -92,12 +92,12 @@ std::vector<FrequencyClass> parseClasses(std::string_view text) {
 
 }  // namespace
 
-std::vector<double> gridValues(double first, double step, double upper) {
+std::vector<double> gridValues(double first, double step, double upper, std::size_t most) {
   std::vector<double> values;
   if (step > 0.0) {
-    for (double v = first; v <= upper; v = v + step) values.push_back(v);
+    for (double v = first; v <= upper && values.size() < most; v = v + step) values.push_back(v);
   } else if (step < 0.0) {
-    for (double v = first; v >= upper; v = v + step) values.push_back(v);
+    for (double v = first; v >= upper && values.size() < most; v = v + step) values.push_back(v);
   }
   return values;
 }

@@ -43,9 +43,9 @@ struct GridAxis {
   std::int32_t count = 0;
 };
 
-// The values of the stepping from first towards upper, formed by repeated addition. The
-// caller makes sure the stepping ends (a finite, non-zero step towards upper).
-std::vector<double> gridValues(double first, double step, double upper);
+// The values of the stepping from first towards upper, formed by repeated addition, at most
+// `most` of them (the stepping stops there, also when an addition no longer moves the value).
+std::vector<double> gridValues(double first, double step, double upper, std::size_t most);
 
 struct LookupTable {
   std::int32_t sampleSize = 0;

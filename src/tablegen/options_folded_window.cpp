@@ -197,7 +197,16 @@ PlanResult optionsFoldedWindow::plan(const OptionValues& values) {
     const auto rows = classRows(values.text(kClassList));
     for (std::size_t r = 0; r < rows.size(); ++r) {
       const ClassRow& row = rows[r];
-      if (row.lower.empty()) break;  // an empty "Lower" cell ends the list
+      if (row.lower.empty()) {  // an empty "Lower" cell ends the list
+        bool more = false;
+        for (std::size_t later = r + 1; later < rows.size(); ++later)
+          more = more || !rows[later].lower.empty() || !rows[later].upper.empty();
+        if (more) {
+          result.note = "The class list ends at row " + std::to_string(r + 1) +
+                        ", whose lower bound is empty; the classes after it were ignored.";
+        }
+        break;
+      }
       const std::string name =
           "Class " + std::to_string(r + 1) + " of the list, (" + row.lower + "," + row.upper + "),";
       if (row.upper.empty()) {
@@ -250,14 +259,31 @@ PlanResult optionsFoldedWindow::plan(const OptionValues& values) {
 
   for (const auto& c : table.classes)
     table.neutral.push_back(neutralExpectation(n, c.lower, c.upper));
-  table.beta.first = beta.lower;
-  table.beta.step = (beta.upper - beta.lower) / beta.steps;
-  plan.grid.betas = gridValues(table.beta.first, table.beta.step, beta.upper);
-  table.beta.count = static_cast<std::int32_t>(plan.grid.betas.size());
-  table.logMeanS.first = std::log(mean.lower);
-  table.logMeanS.step = (std::log(mean.upper) - table.logMeanS.first) / mean.steps;
-  plan.grid.logMeans = gridValues(table.logMeanS.first, table.logMeanS.step, std::log(mean.upper));
-  table.logMeanS.count = static_cast<std::int32_t>(plan.grid.logMeans.size());
+  // Repeated addition gives steps + 1 values, or steps when rounding carries the last sum
+  // past the upper limit. More means the step is too small to move the value in double
+  // precision (the limits are too close together for the number of steps).
+  auto step = [&](const char* name, const char* lowerField, const char* upperField, double first,
+                  double upper, double steps, GridAxis& axis, std::vector<double>& grid) {
+    axis.first = first;
+    axis.step = (upper - first) / steps;
+    const auto most = static_cast<std::size_t>(steps) + 2;
+    grid = gridValues(first, axis.step, upper, most);
+    if (!(axis.step > 0) || grid.size() >= most) {
+      result.message = std::string("The ") + name + " limits " + quoted(values.text(lowerField)) +
+                       " and " + quoted(values.text(upperField)) +
+                       " are too close together to be divided into " +
+                       std::to_string(static_cast<long long>(steps)) + " steps.";
+      return false;
+    }
+    axis.count = static_cast<std::int32_t>(grid.size());
+    return true;
+  };
+  if (!step("beta", kBetaLower, kBetaUpper, beta.lower, beta.upper, beta.steps, table.beta,
+            plan.grid.betas) ||
+      !step("meanS", kMeanLower, kMeanUpper, std::log(mean.lower), std::log(mean.upper), mean.steps,
+            table.logMeanS, plan.grid.logMeans)) {
+    return result;
+  }
   result.plan = std::move(plan);
   return result;
 }
@@ -270,9 +296,15 @@ optionsFoldedWindow::Outcome optionsFoldedWindow::run(const OptionValues& values
     platform.showMessage(planned.message);
     return Outcome::Refused;
   }
+  if (!planned.note.empty()) platform.showMessage(planned.note);
   const auto target = platform.chooseFileToSave("lookupTable.txt", "plain/text");
   if (!target) return Outcome::Cancelled;
 
+  if (std::filesystem::is_directory(*target)) {
+    platform.showMessage("cannot write the lookup table to " + target->string() +
+                         ": it is a folder");
+    return Outcome::Refused;
+  }
   // The table goes to a temporary file beside the target, renamed into place once complete.
   std::random_device device;
   char suffix[17];

@@ -29,6 +29,7 @@ struct TablePlan {
 struct PlanResult {
   std::optional<TablePlan> plan;
   std::string message;  // why the settings were refused
+  std::string note;     // something the user should know about usable settings
 };
 
 class optionsFoldedWindow {
@@ -57,7 +58,9 @@ class optionsFoldedWindow {
   // value): a sample size below 2, a step count that is not a positive whole number,
   // equal limits, a mean limit that is not positive, a lower limit above its upper limit,
   // a class outside 1..n-1 or with its lower bound above its upper bound, an empty class
-  // list, a table too large to hold.
+  // list, limits too close together to be stepped in double precision, a table too large
+  // to hold. An empty "Lower" cell ends the class list; classes after it are ignored, and
+  // the note says so.
   static PlanResult plan(const OptionValues& values);
 
   enum class Outcome { Completed, Refused, Cancelled };
