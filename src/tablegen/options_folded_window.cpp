@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <new>
 #include <random>
 #include <system_error>
 
@@ -326,7 +327,18 @@ optionsFoldedWindow::Outcome optionsFoldedWindow::run(const OptionValues& values
   TablePlan& work = *planned.plan;
   GenerationSettings settings{
       .threads = threads, .accuracy = kTableAccuracy, .stopStages = nullptr};
-  if (!generateTable(work.table, work.grid, settings, platform, progress)) {
+  bool completed = false;
+  try {
+    completed = generateTable(work.table, work.grid, settings, platform, progress);
+  } catch (const std::bad_alloc&) {
+    discard();
+    platform.showMessage("There is not enough memory for a table of " +
+                         std::to_string(work.table.cells()) + " grid cells and " +
+                         std::to_string(work.table.classCount()) +
+                         " classes: use fewer steps or fewer classes.");
+    return Outcome::Refused;
+  }
+  if (!completed) {
     discard();
     return Outcome::Cancelled;
   }
