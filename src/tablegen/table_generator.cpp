@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "tablegen/integrands.h"
@@ -73,12 +74,17 @@ class StagePoints {
     std::call_once(built_[stage], [&] {
       const auto& points = points_[stage];
       auto& terms = terms_[stage];
-      terms.resize(points.size() * static_cast<std::size_t>(k_));
-      std::vector<double> binomial(logBinomial_.size());
-      for (std::size_t p = 0; p < points.size(); ++p)
-        computeClassTerms(points[p], binomial.data(), terms.data() + p * k_);
+      try {
+        terms.resize(points.size() * static_cast<std::size_t>(k_));
+        std::vector<double> binomial(logBinomial_.size());
+        for (std::size_t p = 0; p < points.size(); ++p)
+          computeClassTerms(points[p], binomial.data(), terms.data() + p * k_);
+      } catch (const std::bad_alloc&) {
+        // Without room for the cache, the terms are computed at each abscissa instead.
+        std::vector<double>().swap(terms);
+      }
     });
-    return terms_[stage].data();
+    return terms_[stage].empty() ? nullptr : terms_[stage].data();
   }
 
   // P_f(x) / (x (1 - x)) for every class f, the binomial terms taken from logarithms;
