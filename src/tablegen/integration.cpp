@@ -1,6 +1,7 @@
 #include "tablegen/integration.h"
 
 #include <cmath>
+#include <vector>
 
 namespace zelk::tablegen {
 
@@ -10,9 +11,21 @@ double functionClass::value(double) {
 
 bool nevilleInterpolation(const double* xa, const double* ya, int m, double x, double& y,
                           double& dy) {
-  constexpr int kMost = 16;
-  double c[kMost + 1];
-  double d[kMost + 1];
+  // Five points in every integral: the working arrays live on the stack unless more are
+  // asked for.
+  constexpr int kOnStack = 16;
+  double cStack[kOnStack + 1];
+  double dStack[kOnStack + 1];
+  std::vector<double> cHeap;
+  std::vector<double> dHeap;
+  double* c = cStack;
+  double* d = dStack;
+  if (m > kOnStack) {
+    cHeap.resize(static_cast<std::size_t>(m) + 1);
+    dHeap.resize(static_cast<std::size_t>(m) + 1);
+    c = cHeap.data();
+    d = dHeap.data();
+  }
   bool distinct = true;
   int ns = 1;
   double nearest = std::fabs(x - xa[1]);
@@ -54,7 +67,7 @@ void openRhombergIntegrationClass::polynomialInterpolation(const std::vector<dou
                                                            const std::vector<double>& ya, double x,
                                                            double& y, double& dy) {
   const int m = static_cast<int>(xa.size()) - 1;
-  if (m < 1 || ya.size() < xa.size() || m > 16) {
+  if (m < 1 || ya.size() < xa.size()) {
     y = 0.0;
     dy = 0.0;
     return;

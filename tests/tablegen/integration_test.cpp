@@ -127,6 +127,16 @@ TEST(OpenRomberg, PolynomialInterpolationIsExactForAPolynomialOfItsDegree) {
   EXPECT_NEAR(std::fabs(dy), 0.0, 1e-9);
   integrator.polynomialInterpolation(xa, ya, 0.5, y, dy);
   EXPECT_NEAR(y, 2.0 - 0.5 + 3.0 * std::pow(0.5, 4), 1e-9);
+
+  // Any number of points: twenty points of a line.
+  std::vector<double> manyX(21, 0.0);
+  std::vector<double> manyY(21, 0.0);
+  for (int i = 1; i <= 20; ++i) {
+    manyX[i] = 1.0 + i * 0.5;
+    manyY[i] = 4.0 - 2.0 * manyX[i];
+  }
+  integrator.polynomialInterpolation(manyX, manyY, 0.0, y, dy);
+  EXPECT_NEAR(y, 4.0, 1e-6);
 }
 
 TEST(OpenRomberg, EqualAbscissaeShowTheMessageAndGoOn) {
