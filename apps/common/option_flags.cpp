@@ -48,4 +48,20 @@ CLI::Validator validatorFor(const OptionSpec& option) {
   return CLI::Validator([](std::string&) { return std::string(); }, "TEXT");
 }
 
+std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv, int usageStatus) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return usageStatus;
+  }
+  return std::nullopt;
+}
+
 }  // namespace zelk::cli

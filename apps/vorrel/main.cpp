@@ -150,18 +150,7 @@ int main(int argc, char** argv) {
       ->type_name("FILE")
       ->required();
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return kUsage;
-  }
+  if (const auto status = cli::parseCommandLine(app, argc, argv, kUsage)) return *status;
 
   OptionValues values(record);
   for (const auto& [field, text] : texts) values.set(field, text);

@@ -125,18 +125,7 @@ int main(int argc, char** argv) {
     bound.push_back(std::move(entry));
   }
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return kUsage;
-  }
+  if (const auto status = cli::parseCommandLine(app, argc, argv, kUsage)) return *status;
 
   for (const auto& entry : bound) {
     if (!entry->command->parsed()) continue;

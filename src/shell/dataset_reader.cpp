@@ -7,6 +7,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "common/fields.h"
+
 namespace zelk {
 namespace {
 
@@ -14,18 +16,10 @@ bool isBlankLine(std::string_view line) {
   return line.find_first_not_of(" \t") == std::string_view::npos;
 }
 
-std::vector<std::string> splitAtTabs(std::string_view line) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t tab = line.find('\t', start);
-    if (tab == std::string_view::npos) {
-      fields.emplace_back(line.substr(start));
-      return fields;
-    }
-    fields.emplace_back(line.substr(start, tab - start));
-    start = tab + 1;
-  }
+// The fields of a line as strings of their own, for a table that outlives the line.
+std::vector<std::string> ownedFields(std::string_view line) {
+  const auto views = splitAtTabs(line);
+  return {views.begin(), views.end()};
 }
 
 std::string quotedField(std::string_view text) {
@@ -126,8 +120,8 @@ DatasetRead DatasetFile::readDataset() {
   // The first gene row fixes the width of the table. Empty fields at its end (the trailing
   // tabs of a spreadsheet export) do not widen it, unless the header names their column.
   TextTable& table = result.table;
-  const std::vector<std::string> firstGene = splitAtTabs(stored[1]);
-  const std::vector<std::string> header = splitAtTabs(stored[0]);
+  const std::vector<std::string> firstGene = ownedFields(stored[1]);
+  const std::vector<std::string> header = ownedFields(stored[0]);
   std::size_t width = firstGene.size();
   while (width > 1 && firstGene[width - 1].empty() &&
          (header.size() < width || header[width - 1].empty())) {
@@ -136,7 +130,7 @@ DatasetRead DatasetFile::readDataset() {
   table.rows.reserve(stored.size());
   table.lines = storedLines;
   for (std::size_t i = 0; i < stored.size(); ++i) {
-    std::vector<std::string> fields = splitAtTabs(stored[i]);
+    std::vector<std::string> fields = ownedFields(stored[i]);
     if (fields.size() > width) {
       // Empty extra fields (a trailing tab, say) carry nothing; anything else has no column.
       for (std::size_t j = width; j < fields.size(); ++j) {

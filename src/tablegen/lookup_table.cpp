@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "common/fields.h"
 #include "common/numbers.h"
 
 namespace zelk::tablegen {
@@ -19,20 +20,6 @@ constexpr std::string_view kMeanLabel = "LogMeanS lower limit, no of values and 
 // Tables larger than this many values are refused by the reader: a header that asks for
 // more is damaged, not a grid anyone computed.
 constexpr double kMostValues = 2e9;
-
-std::vector<std::string_view> splitTabs(std::string_view line) {
-  std::vector<std::string_view> fields;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t tab = line.find('\t', start);
-    if (tab == std::string_view::npos) {
-      fields.push_back(line.substr(start));
-      return fields;
-    }
-    fields.push_back(line.substr(start, tab - start));
-    start = tab + 1;
-  }
-}
 
 void writeRow(std::ostream& out, const double* values, std::int32_t count) {
   std::string row;
@@ -174,7 +161,7 @@ TableReadResult readLookupTable(const std::filesystem::path& path) {
   table.classes = parseClasses(line);
   if (!reader.next(line)) return {std::nullopt, reader.endMessage()};
   {
-    const auto fields = splitTabs(line);
+    const auto fields = splitAtTabs(line);
     if (fields.size() < 3 || fields[0] != kSizeLabel) {
       return {std::nullopt, reader.where() + " should hold \"" + std::string(kSizeLabel) +
                                 "\", the class count and the sample size"};
@@ -194,7 +181,7 @@ TableReadResult readLookupTable(const std::filesystem::path& path) {
 
   auto readValues = [&](double* values, std::int32_t count) -> std::optional<std::string> {
     if (!reader.next(line)) return reader.endMessage();
-    const auto fields = splitTabs(line);
+    const auto fields = splitAtTabs(line);
     if (fields.size() < static_cast<std::size_t>(count) + 1) {
       return reader.where() + " holds " + std::to_string(fields.size() - 1) + " values where " +
              std::to_string(count) + " are needed";
@@ -204,7 +191,7 @@ TableReadResult readLookupTable(const std::filesystem::path& path) {
   };
   auto readAxis = [&](GridAxis& axis) -> std::optional<std::string> {
     if (!reader.next(line)) return reader.endMessage();
-    const auto fields = splitTabs(line);
+    const auto fields = splitAtTabs(line);
     if (fields.size() < 3) return reader.where() + " should hold the lower limit, count and step";
     axis.first = tableNumber(fields[0]);
     const double count = tableNumber(fields[1]);

@@ -129,7 +129,8 @@ class CellIntegrator {
         classTerms_(static_cast<std::size_t>(k_)),
         sums_(static_cast<std::size_t>(k_) + 1),
         running_(static_cast<std::size_t>(k_) + 1),
-        active_(static_cast<std::size_t>(k_)) {}
+        active_(static_cast<std::size_t>(k_)),
+        romberg_(static_cast<std::size_t>(k_) + 1, RombergStages(accuracy)) {}
 
   // values: k class integrals then the heterozygosity integral; stages likewise. Returns
   // false when stopped before the cell was done.
@@ -145,7 +146,7 @@ class CellIntegrator {
     const double zetaAtOne = fastZeta100(beta, a + 1.0);
 
     const std::int32_t het = k_;
-    std::vector<RombergStages> romberg(static_cast<std::size_t>(k_) + 1, RombergStages(accuracy_));
+    std::fill(romberg_.begin(), romberg_.end(), RombergStages(accuracy_));
     std::int32_t activeCount = k_;
     for (std::int32_t f = 0; f < k_; ++f) active_[f] = f;
     bool hetActive = true;
@@ -185,13 +186,14 @@ class CellIntegrator {
       sums_[het] = hetSum;
 
       // One midpoint stage per component, then its own convergence test.
-      const double it = static_cast<double>(powerOfThree(stage - 2 < 0 ? 0 : stage - 2));
+      // Stage 2 on adds 2 * 3^(stage - 2) points: `it` pairs of them.
+      const double it = static_cast<double>(xs.size() / 2);
       auto advance = [&](std::int32_t c) {
         running_[c] = stage == 1 ? sums_[c] : (running_[c] + sums_[c] / it) / 3;
         // A value that is not finite never converges: every later stage carries it.
         if (!std::isfinite(running_[c])) return true;
-        if (romberg[c].addStage(running_[c])) {
-          values[c] = romberg[c].result();
+        if (romberg_[c].addStage(running_[c])) {
+          values[c] = romberg_[c].result();
           stages[c] = static_cast<std::uint8_t>(stage);
           return true;
         }
@@ -217,6 +219,7 @@ class CellIntegrator {
   std::vector<double> sums_;
   std::vector<double> running_;
   std::vector<std::int32_t> active_;
+  std::vector<RombergStages> romberg_;
 };
 
 }  // namespace

@@ -14,19 +14,16 @@
 #include "support/platform_double.h"
 #include "support/temp_dir.h"
 #include "tablegen/options_folded_window.h"
+#include "tablegen/tablegen_fixtures.h"
 
 namespace {
 
 using namespace zelk::tablegen;
 using zelk::OptionValues;
+using zelk::testing::independentFixation;
 using zelk::testing::TempDir;
+using zelk::testing::windowSettings;
 using Window = optionsFoldedWindow;
-
-OptionValues settings(std::initializer_list<std::pair<const char*, const char*>> changes) {
-  OptionValues values(Window::options());
-  for (const auto& [field, text] : changes) values.set(field, text);
-  return values;
-}
 
 std::vector<std::string> linesOf(const std::string& text) {
   std::vector<std::string> lines;
@@ -90,12 +87,6 @@ struct Independent {
 Independent independentValues(int n, int lower, int upper, double beta, double meanS) {
   const double a = beta / meanS;
   const double b = beta;
-  auto fixation = [&](double x) {  // the gamma average of the fixation term
-    return std::pow(a, b) * (std::pow(x + a, -b) - std::pow(1 + a, -b) +
-                             (std::pow(a + 2, 1 - b) - std::pow(x + a + 1, 1 - b)) / (1 - b) +
-                             (std::pow(x + a + 1, -b) - std::pow(a + 2, -b)) / 2 +
-                             b * (std::pow(x + a + 1, -b - 1) - std::pow(a + 2, -b - 1)) / 12);
-  };
   auto folded = [&](double x) {
     double p = 0.0;
     for (int i = lower; i <= upper; ++i) {
@@ -104,7 +95,9 @@ Independent independentValues(int n, int lower, int upper, double beta, double m
     }
     return p;
   };
-  return {independentIntegral([&](double x) { return fixation(x) * folded(x) / (x * (1 - x)); }),
+  return {independentIntegral([&](double x) {
+            return independentFixation(x, beta, meanS) * folded(x) / (x * (1 - x));
+          }),
           independentIntegral([&](double x) {
             return 2 * std::pow(a, b) * (hurwitz(b, x + a) - hurwitz(b, a + 1));
           }),
@@ -126,11 +119,11 @@ double relativeDifference(double a, double b) {
 }
 
 TEST(LookupTableFile, ASmallTableMatchesAnIndependentComputation) {
-  const std::string text = generatedText(settings({{Window::kSampleSize, "7"},
-                                                   {Window::kBetaSteps, "5"},
-                                                   {Window::kMeanLower, "10"},
-                                                   {Window::kMeanUpper, "100000"},
-                                                   {Window::kMeanSteps, "4"}}));
+  const std::string text = generatedText(windowSettings({{Window::kSampleSize, "7"},
+                                                         {Window::kBetaSteps, "5"},
+                                                         {Window::kMeanLower, "10"},
+                                                         {Window::kMeanUpper, "100000"},
+                                                         {Window::kMeanSteps, "4"}}));
   const auto lines = linesOf(text);
   // k = 3 classes, B = 6 shape rows (0 to 0.5 in steps of 0.1), M = 4 columns: the fifth
   // accumulated log-mean lies just above ln 100000.
@@ -182,7 +175,7 @@ TEST(LookupTableFile, ASmallTableMatchesAnIndependentComputation) {
 }
 
 TEST(LookupTableFile, TheDefaultGridHas100ShapeRowsAnd101MeanColumns) {
-  const auto planned = Window::plan(settings({{Window::kSampleSize, "20"}}));
+  const auto planned = Window::plan(windowSettings({{Window::kSampleSize, "20"}}));
   ASSERT_TRUE(planned.plan) << planned.message;
   const LookupTable& table = planned.plan->table;
   // The 101st accumulated shape lies just above 0.5.
@@ -290,16 +283,16 @@ TEST(LookupTablePlan, ClassesFollowTheModeAndTheListAsTyped) {
       {"an empty lower cell ends the list", "20", "no", "1:1,2:3,:4,5:5", "(1,1)(2,3)"},
   };
   for (const auto& c : cases) {
-    const auto planned = Window::plan(settings({{Window::kSampleSize, c.size},
-                                                {Window::kAllFrequencies, c.mode},
-                                                {Window::kClassList, c.list}}));
+    const auto planned = Window::plan(windowSettings({{Window::kSampleSize, c.size},
+                                                      {Window::kAllFrequencies, c.mode},
+                                                      {Window::kClassList, c.list}}));
     ASSERT_TRUE(planned.plan) << c.name << ": " << planned.message;
     std::string line1;
     for (const auto& fc : planned.plan->table.classes)
       line1 += "(" + fc.lowerText + "," + fc.upperText + ")";
     EXPECT_EQ(line1, c.line1) << c.name;
   }
-  const auto wide = Window::plan(settings(
+  const auto wide = Window::plan(windowSettings(
       {{Window::kSampleSize, "20"}, {Window::kAllFrequencies, "no"}, {Window::kClassList, "2:4"}}));
   ASSERT_TRUE(wide.plan);
   EXPECT_NEAR(wide.plan->table.neutral[0],

@@ -11,6 +11,7 @@
 #include "support/platform_double.h"
 #include "support/temp_dir.h"
 #include "tablegen/options_folded_window.h"
+#include "tablegen/tablegen_fixtures.h"
 
 namespace {
 
@@ -18,13 +19,8 @@ using namespace zelk::tablegen;
 using zelk::OptionValues;
 using zelk::testing::RecordingPlatform;
 using zelk::testing::TempDir;
+using zelk::testing::windowSettings;
 using Window = optionsFoldedWindow;
-
-OptionValues settings(std::initializer_list<std::pair<const char*, const char*>> changes) {
-  OptionValues values(Window::options());
-  for (const auto& [field, text] : changes) values.set(field, text);
-  return values;
-}
 
 TablePlan planned(const OptionValues& values) {
   auto result = Window::plan(values);
@@ -51,20 +47,20 @@ TEST(TableGenerator, TheFastPathGivesTheValuesOfTheOneByOneIntegrals) {
   };
   const Case cases[] = {
       {"n = 7, all frequencies",
-       settings(
+       windowSettings(
            {{Window::kSampleSize, "7"}, {Window::kBetaSteps, "6"}, {Window::kMeanSteps, "6"}})},
-      {"n = 20, all frequencies, a finer grid", settings({{Window::kSampleSize, "20"},
-                                                          {Window::kBetaLower, "0.01"},
-                                                          {Window::kBetaUpper, "0.8"},
-                                                          {Window::kBetaSteps, "9"},
-                                                          {Window::kMeanLower, "0.5"},
-                                                          {Window::kMeanSteps, "9"}})},
+      {"n = 20, all frequencies, a finer grid", windowSettings({{Window::kSampleSize, "20"},
+                                                                {Window::kBetaLower, "0.01"},
+                                                                {Window::kBetaUpper, "0.8"},
+                                                                {Window::kBetaSteps, "9"},
+                                                                {Window::kMeanLower, "0.5"},
+                                                                {Window::kMeanSteps, "9"}})},
       {"n = 30, wide and overlapping classes",
-       settings({{Window::kSampleSize, "30"},
-                 {Window::kAllFrequencies, "no"},
-                 {Window::kClassList, "1:3,4:10,11:29,15:15"},
-                 {Window::kBetaSteps, "5"},
-                 {Window::kMeanSteps, "5"}})},
+       windowSettings({{Window::kSampleSize, "30"},
+                       {Window::kAllFrequencies, "no"},
+                       {Window::kClassList, "1:3,4:10,11:29,15:15"},
+                       {Window::kBetaSteps, "5"},
+                       {Window::kMeanSteps, "5"}})},
   };
   for (const auto& c : cases) {
     TablePlan fast = planned(c.values);
@@ -108,10 +104,10 @@ TEST(TableGenerator, TheFastPathGivesTheValuesOfTheOneByOneIntegrals) {
 }
 
 TEST(TableGenerator, ThreadsChangeNothingAndProgressEndsAtEveryCell) {
-  const auto values = settings({{Window::kSampleSize, "12"},
-                                {Window::kBetaSteps, "4"},
-                                {Window::kMeanSteps, "7"},
-                                {Window::kMeanLower, "1"}});
+  const auto values = windowSettings({{Window::kSampleSize, "12"},
+                                      {Window::kBetaSteps, "4"},
+                                      {Window::kMeanSteps, "7"},
+                                      {Window::kMeanLower, "1"}});
   TablePlan one = planned(values);
   TablePlan three = one;
   RecordingPlatform platform;
@@ -127,7 +123,8 @@ TEST(TableGenerator, ThreadsChangeNothingAndProgressEndsAtEveryCell) {
 
 TEST(TableGenerator, ACancelStopsTheRunEarly) {
   // Large enough to take many seconds on one thread; the first poll cancels it.
-  TablePlan plan = planned(settings({{Window::kSampleSize, "60"}, {Window::kBetaSteps, "400"}}));
+  TablePlan plan =
+      planned(windowSettings({{Window::kSampleSize, "60"}, {Window::kBetaSteps, "400"}}));
   RecordingPlatform platform;
   platform.cancelAfterEvents = 1;
   Counting progress;
@@ -139,8 +136,8 @@ TEST(TableGenerator, ACancelStopsTheRunEarly) {
 TEST(TableGeneratorRun, WritesTheTableOnlyWhenComplete) {
   TempDir dir;
   const auto target = dir.path() / "lookupTable.txt";
-  const auto usable =
-      settings({{Window::kSampleSize, "6"}, {Window::kBetaSteps, "3"}, {Window::kMeanSteps, "3"}});
+  const auto usable = windowSettings(
+      {{Window::kSampleSize, "6"}, {Window::kBetaSteps, "3"}, {Window::kMeanSteps, "3"}});
   auto onlyFiles = [&] {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
@@ -151,7 +148,7 @@ TEST(TableGeneratorRun, WritesTheTableOnlyWhenComplete) {
 
   {  // Refused settings: a message, and no dialog is shown.
     RecordingPlatform platform;
-    EXPECT_EQ(Window::run(settings({{Window::kSampleSize, "1"}}), platform, 1, nullptr),
+    EXPECT_EQ(Window::run(windowSettings({{Window::kSampleSize, "1"}}), platform, 1, nullptr),
               Window::Outcome::Refused);
     EXPECT_TRUE(platform.saveRequests.empty());
     ASSERT_EQ(platform.messages.size(), 1u);
@@ -170,9 +167,10 @@ TEST(TableGeneratorRun, WritesTheTableOnlyWhenComplete) {
     RecordingPlatform platform;
     platform.saveAnswers.push_back(target);
     platform.cancelAfterEvents = 1;
-    EXPECT_EQ(Window::run(settings({{Window::kSampleSize, "60"}, {Window::kBetaSteps, "400"}}),
-                          platform, 1, nullptr),
-              Window::Outcome::Cancelled);
+    EXPECT_EQ(
+        Window::run(windowSettings({{Window::kSampleSize, "60"}, {Window::kBetaSteps, "400"}}),
+                    platform, 1, nullptr),
+        Window::Outcome::Cancelled);
     EXPECT_EQ(dir.read("lookupTable.txt"), "an older table");
     EXPECT_EQ(onlyFiles(), std::vector<std::string>{"lookupTable.txt"});
   }
