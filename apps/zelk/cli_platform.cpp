@@ -27,8 +27,8 @@ void writeTranslated(std::FILE* stream, std::string_view text) {
 CliPlatform::CliPlatform(std::optional<std::uint64_t> fixedSeed)
     : seed_(fixedSeed ? *fixedSeed : clockSeed()) {}
 
-void CliPlatform::answerOpen(std::string title, std::filesystem::path path) {
-  openAnswers_[std::move(title)] = std::move(path);
+void CliPlatform::answerOpen(std::string title, std::filesystem::path path, bool everyTime) {
+  openAnswers_[std::move(title)] = {std::move(path), everyTime};
 }
 
 void CliPlatform::answerSave(std::string suggestedName, std::filesystem::path path) {
@@ -36,11 +36,12 @@ void CliPlatform::answerSave(std::string suggestedName, std::filesystem::path pa
 }
 
 std::optional<std::filesystem::path> CliPlatform::chooseFileToOpen(std::string_view title) {
-  // Each answer serves once: asking again (a dataset to reopen, say) is a cancelled dialog.
+  // An answer serves once unless it was given for every time: asking again (a dataset to
+  // reopen, say) is then a cancelled dialog.
   const auto found = openAnswers_.find(title);
   if (found == openAnswers_.end()) return std::nullopt;
-  auto path = found->second;
-  openAnswers_.erase(found);
+  auto path = found->second.path;
+  if (!found->second.everyTime) openAnswers_.erase(found);
   return path;
 }
 

@@ -20,8 +20,8 @@ class CliPlatform final : public Platform {
  public:
   explicit CliPlatform(std::optional<std::uint64_t> fixedSeed);
 
-  // The file that answers the open dialog with this title (once).
-  void answerOpen(std::string title, std::filesystem::path path);
+  // The file that answers the open dialog with this title: once, or every time it is shown.
+  void answerOpen(std::string title, std::filesystem::path path, bool everyTime = false);
   // The file that answers the save dialog offering this suggested name.
   void answerSave(std::string suggestedName, std::filesystem::path path);
 
@@ -34,7 +34,11 @@ class CliPlatform final : public Platform {
   std::uint64_t seed() override { return seed_; }
 
  private:
-  std::map<std::string, std::filesystem::path, std::less<>> openAnswers_;
+  struct OpenAnswer {
+    std::filesystem::path path;
+    bool everyTime = false;
+  };
+  std::map<std::string, OpenAnswer, std::less<>> openAnswers_;
   std::map<std::string, std::filesystem::path, std::less<>> saveAnswers_;
   std::uint64_t seed_;
 };

@@ -35,6 +35,7 @@ struct RunFlags {
   std::optional<std::uint64_t> seed;
   std::string mirror;
   bool quiet = false;
+  std::map<std::string, std::string> files;  // answers to the analysis's file dialogs, by flag
 };
 
 void printCatalogue() {
@@ -47,6 +48,11 @@ void printCatalogue() {
       flag += option.kind == OptionKind::Choice ? choiceTokens(option) : "N";
       std::cout << "      " << flag << std::string(flag.size() < 26 ? 26 - flag.size() : 1, ' ')
                 << option.caption << " (default: " << option.defaultToken() << ")\n";
+    }
+    for (const auto& file : analysis.files) {
+      const std::string flag = "--" + file.flag + " FILE";
+      std::cout << "      " << flag << std::string(flag.size() < 26 ? 26 - flag.size() : 1, ' ')
+                << file.help << "\n";
     }
   }
   std::cout << "\nEvery analysis also takes --seed N, --mirror FILE and --quiet.\n";
@@ -66,6 +72,15 @@ int runAnalysis(const AnalysisInfo& analysis, OptionValues values, const RunFlag
     if (!results.startMirrorToFile(platform)) {
       platform.showMessage("cannot create the mirror file " + flags.mirror);
       return kRefused;
+    }
+  }
+  for (const auto& file : analysis.files) {
+    const auto answer = flags.files.find(file.flag);
+    if (answer == flags.files.end() || answer->second.empty()) continue;
+    if (file.save) {
+      platform.answerSave(file.dialog, answer->second);
+    } else {
+      platform.answerOpen(file.dialog, answer->second, true);
     }
   }
   platform.answerOpen("Select a dataset", flags.dataset);
@@ -114,6 +129,8 @@ int main(int argc, char** argv) {
           ->check(validatorFor(option))
           ->capture_default_str();
     }
+    for (const auto& file : analysis.files)
+      command->add_option("--" + file.flag, entry->flags.files[file.flag], file.help);
     command->add_option("--seed", entry->flags.seed,
                         "seed of the random generator: the same seed and input give the same "
                         "report (default: from the clock)");

@@ -17,6 +17,7 @@ AnalysisInfo simpleEstimator(std::string command, std::string menuItem, std::str
           .dialog = "",
           .summary = std::move(summary),
           .options = {},
+          .files = {},
           .run = [code = std::move(code)](RunContext& context, const OptionValues&) {
             LRPFWWMethod().run(code, context);
           }};
@@ -40,6 +41,7 @@ std::vector<AnalysisInfo> alphaAnalyses() {
        .dialog = "Neutrality index",
        .summary = "the neutrality index with a gene bootstrap and a homogeneity test",
        .options = NImethods::options(),
+       .files = {},
        .run = [](RunContext& context,
                  const OptionValues& values) { NImethods().run(context, values); }},
   };

@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/options.h"
 #include "common/platform.h"
 #include "shell/data_window.h"
-#include "common/options.h"
 #include "shell/progress_window.h"
 #include "shell/results_window.h"
 
@@ -41,6 +41,15 @@ class RunContext {
   int dataRefusalsBefore_;
 };
 
+// A file dialog of an analysis that a front end may answer ahead, as a command line does
+// with a flag.
+struct FileFlag {
+  std::string flag;    // the command-line flag, without its dashes, e.g. "table"
+  std::string dialog;  // the open dialog's title, or the save dialog's suggested name
+  bool save = false;   // a save dialog (answered every time it is shown) or an open dialog
+  std::string help;    // one line for --help
+};
+
 // One analysis of the analysis program as the front ends see it.
 struct AnalysisInfo {
   std::string command;   // the command-line name, e.g. "fww"
@@ -50,6 +59,7 @@ struct AnalysisInfo {
   std::string dialog;    // the options dialog's title; empty when the item runs at once
   std::string summary;   // one line for listings and --help
   std::vector<OptionSpec> options;
+  std::vector<FileFlag> files;  // dialogs besides the dataset's that the analysis shows
   std::function<void(RunContext&, const OptionValues&)> run;
 };
 

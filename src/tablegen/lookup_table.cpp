@@ -1,5 +1,6 @@
 #include "tablegen/lookup_table.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <limits>
@@ -150,11 +151,84 @@ bool writeLookupTable(std::ostream& out, const LookupTable& table) {
   return static_cast<bool>(out);
 }
 
+namespace {
+
+// Reads the parts both layouts share, refusing a row that is short or a file that ends early
+// with a message naming the file and the line.
+class TableParser {
+ public:
+  TableParser(std::istream& in, const std::filesystem::path& path) : reader_(in, path) {}
+
+  std::optional<std::string> skipLine() {
+    if (!reader_.next(line_)) return reader_.endMessage();
+    return std::nullopt;
+  }
+  // Fields 1..count of the next line (field 0 comes before the row's first tab).
+  std::optional<std::string> values(double* out, std::int32_t count) {
+    if (!reader_.next(line_)) return reader_.endMessage();
+    const auto fields = splitAtTabs(line_);
+    if (fields.size() < static_cast<std::size_t>(count) + 1) {
+      return reader_.where() + " holds " + std::to_string(fields.size() - 1) + " values where " +
+             std::to_string(count) + " are needed";
+    }
+    for (std::int32_t i = 0; i < count; ++i) out[i] = tableNumber(fields[i + 1]);
+    return std::nullopt;
+  }
+  // A grid header: lower limit, number of values and step.
+  std::optional<std::string> axis(GridAxis& axis) {
+    if (!reader_.next(line_)) return reader_.endMessage();
+    const auto fields = splitAtTabs(line_);
+    if (fields.size() < 3) return reader_.where() + " should hold the lower limit, count and step";
+    axis.first = tableNumber(fields[0]);
+    const double count = tableNumber(fields[1]);
+    axis.step = tableNumber(fields[2]);
+    if (!(count >= 0 && count <= 1e8 && count == std::floor(count)))
+      return reader_.where() +
+             " gives an impossible number of grid values: " + std::string(fields[1]);
+    axis.count = static_cast<std::int32_t>(count);
+    return std::nullopt;
+  }
+  // The grid headers, then the class blocks and the divergence rows, into a table whose
+  // classes are set; the value arrays are sized here.
+  std::optional<std::string> grid(LookupTable& table, const std::filesystem::path& path) {
+    if (auto message = axis(table.beta)) return message;
+    if (auto message = axis(table.logMeanS)) return message;
+    if (static_cast<double>(table.cells()) * (table.classCount() + 2) > kMostValues)
+      return path.string() + " declares a grid too large to be a lookup table";
+    std::vector<double> neutral = std::move(table.neutral);
+    table.allocate();
+    table.neutral = std::move(neutral);
+    const std::int32_t rows = table.beta.count;
+    const std::int32_t columns = table.logMeanS.count;
+    for (std::int32_t f = 0; f < table.classCount(); ++f) {
+      if (auto message = skipLine()) return message;
+      for (std::int32_t j = 0; j < rows; ++j)
+        if (auto message = values(&table.ePn(f, j, 0), columns)) return message;
+    }
+    for (std::int32_t j = 0; j < rows; ++j) {
+      if (auto message =
+              values(table.divergence.data() + static_cast<std::size_t>(j) * columns, columns))
+        return message;
+    }
+    return std::nullopt;
+  }
+
+  LineReader& reader() { return reader_; }
+  std::string& line() { return line_; }
+
+ private:
+  LineReader reader_;
+  std::string line_;
+};
+
+}  // namespace
+
 TableReadResult readLookupTable(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return {std::nullopt, "cannot open the lookup table " + path.string()};
-  LineReader reader(in, path);
-  std::string line;
+  TableParser parser(in, path);
+  LineReader& reader = parser.reader();
+  std::string& line = parser.line();
   LookupTable table;
 
   if (!reader.next(line)) return {std::nullopt, path.string() + " is empty, not a lookup table"};
@@ -177,53 +251,67 @@ TableReadResult readLookupTable(const std::filesystem::path& path) {
                                 std::to_string(table.classes.size())};
     }
   }
-  const auto k = table.classCount();
-
-  auto readValues = [&](double* values, std::int32_t count) -> std::optional<std::string> {
-    if (!reader.next(line)) return reader.endMessage();
-    const auto fields = splitAtTabs(line);
-    if (fields.size() < static_cast<std::size_t>(count) + 1) {
-      return reader.where() + " holds " + std::to_string(fields.size() - 1) + " values where " +
-             std::to_string(count) + " are needed";
-    }
-    for (std::int32_t i = 0; i < count; ++i) values[i] = tableNumber(fields[i + 1]);
-    return std::nullopt;
-  };
-  auto readAxis = [&](GridAxis& axis) -> std::optional<std::string> {
-    if (!reader.next(line)) return reader.endMessage();
-    const auto fields = splitAtTabs(line);
-    if (fields.size() < 3) return reader.where() + " should hold the lower limit, count and step";
-    axis.first = tableNumber(fields[0]);
-    const double count = tableNumber(fields[1]);
-    axis.step = tableNumber(fields[2]);
-    if (!(count >= 0 && count <= 1e8 && count == std::floor(count)))
-      return reader.where() +
-             " gives an impossible number of grid values: " + std::string(fields[1]);
-    axis.count = static_cast<std::int32_t>(count);
-    return std::nullopt;
-  };
-
-  table.neutral.resize(static_cast<std::size_t>(k));
-  if (auto message = readValues(table.neutral.data(), k)) return {std::nullopt, *message};
-  if (auto message = readAxis(table.beta)) return {std::nullopt, *message};
-  if (auto message = readAxis(table.logMeanS)) return {std::nullopt, *message};
-  if (static_cast<double>(table.cells()) * (k + 2) > kMostValues)
-    return {std::nullopt, path.string() + " declares a grid too large to be a lookup table"};
-  table.allocate();
-  const std::int32_t rows = table.beta.count;
+  table.neutral.resize(table.classes.size());
+  if (auto message = parser.values(table.neutral.data(), table.classCount()))
+    return {std::nullopt, *message};
+  if (auto message = parser.grid(table, path)) return {std::nullopt, *message};
   const std::int32_t columns = table.logMeanS.count;
-  for (std::int32_t f = 0; f < k; ++f) {
-    if (!reader.next(line)) return {std::nullopt, reader.endMessage()};
-    for (std::int32_t j = 0; j < rows; ++j)
-      if (auto message = readValues(&table.ePn(f, j, 0), columns)) return {std::nullopt, *message};
-  }
-  for (auto* block : {&table.divergence, &table.heterozygosity}) {
-    for (std::int32_t j = 0; j < rows; ++j) {
-      if (auto message = readValues(block->data() + static_cast<std::size_t>(j) * columns, columns))
-        return {std::nullopt, *message};
-    }
+  for (std::int32_t j = 0; j < table.beta.count; ++j) {
+    if (auto message = parser.values(
+            table.heterozygosity.data() + static_cast<std::size_t>(j) * columns, columns))
+      return {std::nullopt, *message};
   }
   return {std::move(table), {}};
+}
+
+ExtendedTableReadResult readExtendedLookupTable(const std::filesystem::path& path,
+                                                std::int32_t classCount) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {std::nullopt, "cannot open the lookup table " + path.string()};
+  TableParser parser(in, path);
+  LineReader& reader = parser.reader();
+  std::string& line = parser.line();
+  ExtendedTable extended;
+  LookupTable& table = extended.table;
+  table.classes.resize(static_cast<std::size_t>(std::max(classCount, 0)));
+
+  if (!reader.next(line)) return {std::nullopt, path.string() + " is empty, not a lookup table"};
+  if (auto message = parser.skipLine()) return {std::nullopt, *message};
+  table.neutral.resize(table.classes.size());
+  if (auto message = parser.values(table.neutral.data(), table.classCount()))
+    return {std::nullopt, *message};
+  if (auto message = parser.grid(table, path)) return {std::nullopt, *message};
+
+  AdaptiveGrid& adaptive = extended.adaptive;
+  if (auto message = parser.skipLine()) return {std::nullopt, *message};
+  if (!reader.next(line)) return {std::nullopt, reader.endMessage()};
+  {
+    const auto fields = splitAtTabs(line);
+    if (fields.size() < 4)
+      return {std::nullopt, reader.where() +
+                                " should hold the adaptive grid's lower and upper limit, step "
+                                "and number of values"};
+    adaptive.logSaMin = tableNumber(fields[0]);
+    adaptive.logSaMax = tableNumber(fields[1]);
+    adaptive.logSaStepSize = tableNumber(fields[2]);
+    adaptive.logSaSteps = tableNumber(fields[3]);
+    if (!(adaptive.logSaSteps >= 1 && adaptive.logSaSteps <= 1e8))
+      return {std::nullopt, reader.where() + " gives an impossible number of adaptive values: " +
+                                std::string(fields[3])};
+    adaptive.columns = static_cast<std::int32_t>(adaptive.logSaSteps);
+  }
+  const std::int32_t columns = adaptive.columns;
+  adaptive.polymorphism.assign(table.classes.size() * static_cast<std::size_t>(columns), 0.0);
+  for (std::int32_t f = 0; f < table.classCount(); ++f) {
+    if (auto message = parser.values(
+            adaptive.polymorphism.data() + static_cast<std::size_t>(f) * columns, columns))
+      return {std::nullopt, *message};
+  }
+  if (auto message = parser.skipLine()) return {std::nullopt, *message};
+  adaptive.divergence.assign(static_cast<std::size_t>(columns), 0.0);
+  if (auto message = parser.values(adaptive.divergence.data(), columns))
+    return {std::nullopt, *message};
+  return {std::move(extended), {}};
 }
 
 }  // namespace zelk::tablegen

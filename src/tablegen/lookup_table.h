@@ -87,6 +87,33 @@ struct TableReadResult {
 };
 TableReadResult readLookupTable(const std::filesystem::path& path);
 
+// The extended layout, read for the model with a class of advantageous mutations: lines 1
+// and 2 hold any text; line 3 the neutral expectations of K classes; lines 4 and 5 the grid
+// headers; K class blocks and the divergence rows as above, with no heterozygosity rows;
+// then a line of any text, a line "logSaMin TAB logSaMax TAB step TAB count" (no leading
+// tab), K rows of L values (expected polymorphism of an advantageous mutation per class,
+// L the whole part of the count), a line of any text and one row of L values (its
+// divergence). The class count K comes from the caller's data, not from the file.
+struct AdaptiveGrid {
+  double logSaMin = 0.0;
+  double logSaMax = 0.0;  // read, not used by any computation
+  double logSaStepSize = 0.0;
+  double logSaSteps = 0.0;  // as written; its whole part is the number of columns
+  std::int32_t columns = 0;
+  std::vector<double> polymorphism;  // (f * columns + a), both 0-based
+  std::vector<double> divergence;    // (a)
+};
+struct ExtendedTable {
+  LookupTable table;  // classes hold K placeholders; no heterozygosity values
+  AdaptiveGrid adaptive;
+};
+struct ExtendedTableReadResult {
+  std::optional<ExtendedTable> table;
+  std::string message;
+};
+ExtendedTableReadResult readExtendedLookupTable(const std::filesystem::path& path,
+                                                std::int32_t classCount);
+
 // A table field: "nan", "inf" and "-inf" (as written for such values) are read back as
 // such; anything else by its leading number, 0 when there is none.
 double tableNumber(std::string_view text);
