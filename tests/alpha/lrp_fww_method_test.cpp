@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "alpha_fixtures.h"
+#include "support/analysis_bench.h"
 #include "shell/bootstrap.h"
 
 namespace zelk {

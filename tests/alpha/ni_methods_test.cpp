@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "alpha_fixtures.h"
+#include "support/analysis_bench.h"
 #include "shell/bootstrap.h"
 
 namespace zelk {

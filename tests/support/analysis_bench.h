@@ -1,5 +1,6 @@
 #pragma once
-// Small datasets and a way to run an analysis on them through the real data window.
+// A way to run an analysis on a small dataset through the real data window, and small
+// datasets written inline.
 
 #include <string>
 
