@@ -56,8 +56,8 @@ std::string integerText(std::int64_t value) {
   return std::to_string(value);
 }
 
-// A number in a progress text.
-std::string progressNumber(double value) {
+// A number in a progress text or a message: up to seven significant digits.
+std::string messageNumber(double value) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%.7g", value);
   return buffer;
@@ -120,7 +120,7 @@ std::optional<std::string> DFEmethods::readSettings(const OptionValues& values) 
                            double upper) -> std::optional<std::string> {
     if (value > lower && value < upper) return std::nullopt;
     return std::string(caption) + ": the start value \"" + values.text(field) +
-           "\" must lie strictly between " + shortestText(lower) + " and " + shortestText(upper) +
+           "\" must lie strictly between " + messageNumber(lower) + " and " + messageNumber(upper) +
            ", or the sampler could never propose a value inside its limits";
   };
   const auto count = [&](const char* caption, const char* field,
@@ -222,7 +222,7 @@ bool DFEmethods::checkDataset(RunContext& context) {
     for (std::int32_t j = 2; j <= width; ++j) {
       if (data(g, j) < 0) {
         return refuseDataset(context, geneName(g) + " holds the negative count " +
-                                          shortestText(data(g, j)) + " in column " +
+                                          messageNumber(data(g, j)) + " in column " +
                                           integerText(j + 1) + " of the file");
       }
     }
@@ -262,7 +262,7 @@ bool DFEmethods::initialiseParameters(RunContext& context) {
     return refuseDataset(context,
                          "column 1 of the first gene should hold the sample size, a "
                          "whole number from 1 to " +
-                             shortestText(kMostSampleSize));
+                             messageNumber(kMostSampleSize));
   }
   sampleSize = static_cast<std::int32_t>(typedSize);
   parametersPerGene = 2;
@@ -330,10 +330,10 @@ bool DFEmethods::initialiseParameters(RunContext& context) {
     setPosition(positions.adaptive, settings.adaptiveStart, -100, estimateAlpha ? 1 : 100, true);
   if (positions.divergence != 0) {
     if (!(divergenceStart > 0 && divergenceStart < kMostDivergence)) {
-      return refuseDataset(context,
-                           "the divergence factor would start at " + shortestText(divergenceStart) +
-                               ", outside its limits 0 and 1e13 (too few synonymous sites for "
-                               "divergence against synonymous singletons)");
+      return refuseDataset(
+          context, "the divergence factor would start at " + messageNumber(divergenceStart) +
+                       ", outside its limits 0 and 1e13 (too few synonymous sites for "
+                       "divergence against synonymous singletons)");
     }
     setPosition(positions.divergence, divergenceStart, 0, kMostDivergence, true);
   }
@@ -414,18 +414,18 @@ bool DFEmethods::checkStartInGrid(RunContext& context) {
   const double beta = parameters[static_cast<std::size_t>(positions.shape)];
   if (!(tables.rowOf(beta) >= 1 && tables.rowOf(beta) <= tables.maxBetaIndex)) {
     const double last = tables.betaMin + (tables.maxBetaIndex - 1) * tables.betaStep;
-    return refuseDataset(context, "Shape: the start value " + shortestText(beta) +
+    return refuseDataset(context, "Shape: the start value " + messageNumber(beta) +
                                       " lies outside the lookup table's shapes (" +
-                                      shortestText(tables.betaMin) + " to " + shortestText(last) +
+                                      messageNumber(tables.betaMin) + " to " + messageNumber(last) +
                                       "), where every likelihood is " + "the out-of-grid value");
   }
   const double meanS = parameters[static_cast<std::size_t>(positions.meanS)] * kStartSize;
   if (!(tables.columnOf(std::log(meanS)) <= tables.maxMeanSIndex)) {
     const double last =
         std::exp(tables.logMeanSMin + (tables.maxMeanSIndex - 1) * tables.logMeanSStep);
-    return refuseDataset(context, "Mean S (4Ns): the start value " + shortestText(meanS) +
+    return refuseDataset(context, "Mean S (4Ns): the start value " + messageNumber(meanS) +
                                       " lies above the lookup table's largest mean (" +
-                                      shortestText(last) + "), where every likelihood is " +
+                                      messageNumber(last) + "), where every likelihood is " +
                                       "the out-of-grid value");
   }
   return true;
@@ -510,13 +510,13 @@ std::string DFEmethods::sampleProgress(std::int32_t afterBurnIn, double meanN) c
   const std::string count = integerText(afterBurnIn);
   switch (model_) {
     case Model::RPPQ:
-      return "Analysis running " + count + "   shape= " + progressNumber(at(positions.shape));
+      return "Analysis running " + count + "   shape= " + messageNumber(at(positions.shape));
     case Model::RPM:
       return "Analysis running " + count + (estimateAlpha ? "   alpha = " : "   omegaA = ") +
-             progressNumber(at(positions.adaptive));
+             messageNumber(at(positions.adaptive));
     case Model::AdaptiveStrength:
-      return count + "   Pa = " + progressNumber(at(positions.proportion)) +
-             "    Sa = " + progressNumber(at(positions.strength) * meanN);
+      return count + "   Pa = " + messageNumber(at(positions.proportion)) +
+             "    Sa = " + messageNumber(at(positions.strength) * meanN);
   }
   return count;
 }

@@ -13,37 +13,45 @@
 #include "dfe/dfe_tables.h"
 #include "shell/generator.h"
 #include "shell/matrix.h"
+#include "tablegen/lookup_table.h"
 
 namespace zelk::testing {
 
-// A table of k classes (k + extra in the file) over B shapes from 0.05 in steps of 0.05 and
-// M means from ln 10 in steps of ln 10 / 4, with `adaptive` adaptive columns when nonzero.
-inline dfe::DfeTables madeUpTables(std::int32_t k, std::int32_t B, std::int32_t M,
-                                   std::int32_t adaptive = 0) {
-  dfe::DfeTables t;
-  const std::int32_t K = adaptive > 0 ? k + 1 : k;
-  t.betaMin = 0.05;
-  t.betaStep = 0.05;
-  t.maxBetaIndex = B;
-  t.logMeanSMin = std::log(10.0);
-  t.logMeanSStep = std::log(10.0) / 4;
-  t.maxMeanSIndex = M;
-  t.ePsLookUpTable.assign(static_cast<std::size_t>(K) + 1, 0.0);
-  t.ePnLookUpTable.resize(K, B, M);
-  t.eDnLookUpTable.resize(B, M);
-  t.eHnLookUpTable.resize(B, M);
-  for (std::int32_t f = 1; f <= K; ++f) {
-    t.ePsLookUpTable[static_cast<std::size_t>(f)] = 1.0 / f + 0.1;
-    for (std::int32_t b = 1; b <= B; ++b)
-      for (std::int32_t m = 1; m <= M; ++m)
-        t.ePnLookUpTable(f, b, m) = (1.0 / f + 0.1) * std::exp(-0.3 * m / (b + 1.0)) + 0.01 * f;
+// A core-layout table of k classes for sample size n over B shapes from 0.05 in steps of
+// 0.05 and M means from ln 10 in steps of ln 10 / 4, with smooth made-up values.
+inline tablegen::LookupTable madeUpLookupTable(std::int32_t k, std::int32_t n, std::int32_t B,
+                                               std::int32_t M) {
+  tablegen::LookupTable table;
+  table.sampleSize = n;
+  for (std::int32_t f = 1; f <= k; ++f)
+    table.classes.push_back({f, f, std::to_string(f), std::to_string(f)});
+  table.beta = {0.05, 0.05, B};
+  table.logMeanS = {std::log(10.0), std::log(10.0) / 4, M};
+  table.allocate();
+  for (std::int32_t f = 0; f < k; ++f) {
+    table.neutral[static_cast<std::size_t>(f)] = 1.0 / (f + 1) + 0.1;
+    for (std::int32_t j = 0; j < B; ++j)
+      for (std::int32_t l = 0; l < M; ++l)
+        table.ePn(f, j, l) =
+            (1.0 / (f + 1) + 0.1) * std::exp(-0.3 * (l + 1) / (j + 2.0)) + 0.01 * (f + 1);
   }
-  for (std::int32_t b = 1; b <= B; ++b) {
-    for (std::int32_t m = 1; m <= M; ++m) {
-      t.eDnLookUpTable(b, m) = 0.05 + 0.9 / (1 + 0.2 * m * b);
-      t.eHnLookUpTable(b, m) = 0.1 + 0.8 / (1 + 0.1 * m + 0.05 * b);
+  for (std::int32_t j = 0; j < B; ++j) {
+    for (std::int32_t l = 0; l < M; ++l) {
+      const auto cell =
+          static_cast<std::size_t>(j) * static_cast<std::size_t>(M) + static_cast<std::size_t>(l);
+      table.divergence[cell] = 0.05 + 0.9 / (1 + 0.2 * (l + 1) * (j + 1));
+      table.heterozygosity[cell] = 0.1 + 0.8 / (1 + 0.1 * (l + 1) + 0.05 * (j + 1));
     }
   }
+  return table;
+}
+
+// The same values in memory, with `adaptive` columns of the extended layout when nonzero
+// (the file of that layout holds one class more than the likelihood uses).
+inline dfe::DfeTables madeUpTables(std::int32_t k, std::int32_t B, std::int32_t M,
+                                   std::int32_t adaptive = 0) {
+  const std::int32_t K = adaptive > 0 ? k + 1 : k;
+  dfe::DfeTables t = dfe::fromCoreLayout(madeUpLookupTable(K, 2 * k + 1, B, M));
   if (adaptive > 0) {
     t.logSaMin = 0.0;
     t.logSaMax = std::log(1000.0);
@@ -55,6 +63,43 @@ inline dfe::DfeTables madeUpTables(std::int32_t k, std::int32_t B, std::int32_t 
     t.eDaLookUptable.assign(static_cast<std::size_t>(adaptive) + 1, 1.0);
   }
   return t;
+}
+
+// The text of a table in the extended layout with the values of madeUpTables.
+inline std::string extendedTableText(std::int32_t k, std::int32_t B, std::int32_t M,
+                                     std::int32_t adaptive) {
+  const dfe::DfeTables t = madeUpTables(k, B, M, adaptive);
+  const std::int32_t K = k + 1;
+  std::ostringstream out;
+  out.precision(17);
+  out << "extended table\nmade up for tests\n";
+  for (std::int32_t f = 1; f <= K; ++f)
+    out << '\t' << t.ePsLookUpTable[static_cast<std::size_t>(f)];
+  out << '\n' << t.betaMin << '\t' << B << '\t' << t.betaStep << "\tBeta\n";
+  out << t.logMeanSMin << '\t' << M << '\t' << t.logMeanSStep << "\tLogMeanS\n";
+  for (std::int32_t f = 1; f <= K; ++f) {
+    out << '\n';
+    for (std::int32_t b = 1; b <= B; ++b) {
+      for (std::int32_t m = 1; m <= M; ++m) out << '\t' << t.ePnLookUpTable(f, b, m);
+      out << '\n';
+    }
+  }
+  for (std::int32_t b = 1; b <= B; ++b) {
+    for (std::int32_t m = 1; m <= M; ++m) out << '\t' << t.eDnLookUpTable(b, m);
+    out << '\n';
+  }
+  out << "adaptive grid\n";
+  out << t.logSaMin << '\t' << t.logSaMax << '\t' << t.logSaStepSize << '\t' << t.logSaSteps
+      << '\n';
+  for (std::int32_t f = 1; f <= K; ++f) {
+    for (std::int32_t a = 1; a <= adaptive; ++a) out << '\t' << t.ePaLookUpTable(f, a);
+    out << '\n';
+  }
+  out << "adaptive divergence\n";
+  for (std::int32_t a = 1; a <= adaptive; ++a)
+    out << '\t' << t.eDaLookUptable[static_cast<std::size_t>(a)];
+  out << '\n';
+  return out.str();
 }
 
 // A Poisson draw: by multiplying uniforms for small means, by a rounded normal for large
