@@ -640,7 +640,10 @@ bool DFEmethods::MCMC(RunContext& context) {
     return false;
   }
   report(context);
-  if (!context.dataWindow.multiDataFile) samples.saveToFile(context.platform);
+  // A table without samples would be saved as one row of zeros; the report has said why
+  // there is nothing to save.
+  if (!context.dataWindow.multiDataFile && recordedSamples > 0)
+    samples.saveToFile(context.platform);
   progress.finish();
   return true;
 }

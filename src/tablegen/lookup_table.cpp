@@ -221,11 +221,20 @@ class TableParser {
   std::string line_;
 };
 
+// Why a path cannot be opened as a table file, or nothing when it can.
+std::optional<std::string> unopenable(const std::filesystem::path& path, std::ifstream& in) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error))
+    return path.string() + " is a folder, not a lookup table";
+  if (!in) return "cannot open the lookup table " + path.string();
+  return std::nullopt;
+}
+
 }  // namespace
 
 TableReadResult readLookupTable(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return {std::nullopt, "cannot open the lookup table " + path.string()};
+  if (auto message = unopenable(path, in)) return {std::nullopt, *message};
   TableParser parser(in, path);
   LineReader& reader = parser.reader();
   std::string& line = parser.line();
@@ -267,7 +276,7 @@ TableReadResult readLookupTable(const std::filesystem::path& path) {
 ExtendedTableReadResult readExtendedLookupTable(const std::filesystem::path& path,
                                                 std::int32_t classCount) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return {std::nullopt, "cannot open the lookup table " + path.string()};
+  if (auto message = unopenable(path, in)) return {std::nullopt, *message};
   TableParser parser(in, path);
   LineReader& reader = parser.reader();
   std::string& line = parser.line();
