@@ -11,14 +11,25 @@
 //   -N u (Ln W + Ls V) + ln(N u) C + Sum_f c_f ln r_f + Sum_f Pn_f ln e_f + const,
 //
 // where e_f is the table entry of class f at the gene's grid point, W = Sum_f r_f e_f,
-// V = Sum_f r_f E0_f, C the gene's total count and c_f its count in class f. The table's
-// logarithms are taken once per dataset, the gene's constant (its log-factorials and site
-// logarithms) once per dataset, W and the dot products once per change of grid point, and
-// a change of one class weight moves W and the weight term by that class's share alone.
+// V = Sum_f r_f E0_f, C the gene's total count and c_f its count in class f. So:
+//
+// - The table's logarithms are taken once per dataset, and so is each gene's constant (its
+//   log-factorials and site logarithms).
+// - A gene keeps its grid point, W and Sum_f Pn_f ln e_f; they are recomputed when its
+//   grid point changes.
+// - The sampler only ever needs the change of the total log-likelihood. The weight term
+//   Sum_f c_f ln r_f is therefore kept out of the genes' values (it cancels in every change
+//   but a class weight's), and a class weight's change, or T's and A's with alpha and
+//   without polymorphism, is computed from sums over the genes in O(1); the genes catch up
+//   with the new values when next read.
+// - A shared parameter re-evaluates only the genes whose values it moves (a shape that
+//   stays on its grid row moves none, a mean only the genes whose column changes).
+//
 // Values agree with the term-by-term sum to rounding, and are not-a-number or minus
 // infinity in the same cases (a zero or missing table entry).
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -104,16 +115,24 @@ class DfeLikelihood {
   double geneLogLikelihood(std::int32_t p, const std::vector<double>& parameters) const;
 
   // The sampler's interface. start() takes the parameter vector and evaluates every gene;
-  // propose() evaluates the vector with position p set to x and returns the candidate
-  // log-likelihood of the gene that owns p (a gene position) or the sum over all genes (a
-  // shared position); accept() makes the last candidate current. A proposal that is not
-  // accepted is dropped by the next one.
+  // propose() evaluates the vector with position p set to x and returns the change of the
+  // total log-likelihood (of the gene that owns p, for a gene position): positive, zero or
+  // negative as the candidate total is above, equal to or below the current one, minus
+  // infinity or not a number as the difference of the two totals would be. accept() makes
+  // the last candidate current; a proposal that is not accepted is dropped by the next one.
   void start(const std::vector<double>& parameters);
   double propose(std::int32_t p, double x);
   void accept();
+  // The gene positions 1..2G in order, as propose and accept would take them, with the
+  // genes spread over the team: x[p - 1] is position p's proposal (not a number: the
+  // position is skipped) and v[p - 1] the uniform draw that decides it, both drawn in the
+  // sampler's order beforehand (a gene position's proposal depends on nothing but its own
+  // value and step width). Sets accepted[p - 1] to 1 where the proposal was taken.
+  void sweepGenes(const std::vector<double>& x, const std::vector<double>& v,
+                  std::vector<std::uint8_t>& accepted);
   const std::vector<double>& parameters() const { return parameters_; }
+  // A gene's current log-likelihood, and the sum over all genes in gene order.
   double geneValue(std::int32_t g) const;
-  // The sum of the genes' current log-likelihoods, in gene order.
   double total() const;
   // Shared proposals evaluate the genes on the team's threads (nullptr: on this thread).
   void setTeam(GeneTeam* team) { team_ = team; }
@@ -130,19 +149,56 @@ class DfeLikelihood {
   Change apply(std::int32_t p, double x, Shared& shared) const;
   // Re-evaluates gene g in place: `state` holds the gene's factors and its cached sums.
   void evaluate(std::int32_t g, const Shared& shared, const Change& change, GeneState& state) const;
+  // W = Sum_f r_f e_f at a grid point (and adaptive column).
+  double weighted(const Shared& shared, std::int32_t cell, std::int32_t a) const;
+  // The table's mean column of ln S, as DfeTables::columnOf gives it, by multiplying with
+  // the step's inverse (the two differ only where a quotient lies within rounding of a
+  // half).
+  double columnOf(double logMeanS) const {
+    const double m = roundToWhole((logMeanS - tables_.logMeanSMin) * inverseMeanStep_) + 1;
+    return m < 1 ? 1 : m;
+  }
+  // W and the dot product with the log table at the gene's grid point.
   void sums(std::int32_t g, const Shared& shared, GeneState& state) const;
+  // Brings gene k's cached values up to the current class weights and divergence factors.
+  void refresh(std::size_t k) const;
+  // The change of the total when no gene's value changes: 0, or not a number when some
+  // gene's value is infinite or undefined (the totals are then equal infinities or
+  // undefined).
+  double unchanged() const {
+    return nonFinite_ > 0 ? std::numeric_limits<double>::quiet_NaN() : 0.0;
+  }
+  // Sum_f c_f ln r_f.
+  double weightTerm(std::int32_t g, const Shared& shared) const;
+  [[gnu::always_inline]] double polymorphismPart(const Gene& gene, const Shared& shared,
+                                                 const GeneState& state) const;
+  // Evaluates position p of a gene at x into `candidate`; returns the change of the gene's
+  // log-likelihood.
+  double geneProposal(std::int32_t p, double x, GeneState& candidate) const;
+  // Evaluates the candidates of a shared change gene by gene; returns their sum.
+  double proposeShared(const Change& change);
+  // Sums over the genes inside the grid of what a shared change multiplies: per class the
+  // polymorphism load Sum_g N u (Ln e_f + Ls E0_f) and the counts; with the divergence in
+  // aggregate form, Sum Lnd u e_D, Sum Lsd u, Sum Dn and Sum Ds.
+  void ensureClassSums();
+  void ensureDivergenceSums();
   double mixture(const Shared& shared, std::int32_t cell, std::int32_t a, std::int32_t c) const;
-  double divergencePart(const Gene& gene, const Shared& shared, const GeneState& state) const;
+  [[gnu::always_inline]] double divergencePart(const Gene& gene, const Shared& shared,
+                                               const GeneState& state) const;
 
   ModelSettings settings_;
   ParameterLayout layout_;
   const DfeTables& tables_;
-  std::int32_t first_ = 1;    // the first class in the likelihood
-  std::int32_t counted_ = 0;  // classes in the likelihood
-  // The table by grid point, classes adjacent: (cell * counted_ + c), cell = (b-1) M + m-1.
-  std::vector<double> ePn_;
-  std::vector<double> lnEPn_;
-  std::vector<double> eDn_, lnEDn_, eHn_;
+  std::int32_t first_ = 1;  // the first class in the likelihood
+  double inverseMeanStep_ = 0.0;
+  bool divergenceAggregated_ = false;  // T and A change the total through four sums
+  bool divergenceReadsSize_ = false;   // the divergence part reads the genes' size factors
+  std::int32_t counted_ = 0;           // classes in the likelihood
+  // The table by grid point, cell = (b - 1) M + m - 1, stride_ values each: class c's
+  // entry and its logarithm at 2c and 2c + 1 (classes from the first in the likelihood),
+  // then the divergence, its logarithm and the heterozygosity.
+  std::vector<double> cell_;
+  std::size_t stride_ = 0;
   std::vector<double> ePa_;      // (a - 1) * counted_ + c
   std::vector<double> ePaLast_;  // ePaLookUpTable(k, a) by a - 1
   std::vector<Gene> genes_;
@@ -152,15 +208,32 @@ class DfeLikelihood {
   std::vector<double> parameters_;
   std::unique_ptr<Shared> shared_;
   std::unique_ptr<Shared> candidateShared_;
-  std::vector<GeneState> state_;
+  mutable std::vector<GeneState> state_;  // refreshed on reading
   std::vector<GeneState> candidates_;
+  std::vector<char> changed_;  // per gene: its candidate differs from its state
   std::unique_ptr<GeneState> geneCandidate_;
-  std::int32_t proposed_ = 0;  // the position of the pending proposal (0: none)
+  std::vector<double> classLoad_, classCount_;
+  std::vector<double> countTotals_;  // Sum over genes of c_f
+
+  struct DivergenceSums {
+    double nonSynonymous = 0.0, synonymous = 0.0, dn = 0.0, ds = 0.0;
+  };
+  DivergenceSums divergenceSums_;
+  bool classSumsValid_ = false;
+  bool divergenceSumsValid_ = false;
+  enum class Pending {
+    Nothing,
+    Gene,         // geneCandidate_ replaces the gene's state
+    Shared,       // the changed candidates replace their genes' states
+    SharedAlone,  // only the shared parameters change
+    Class,        // every gene's sums move by the class's share
+    Divergence,   // every gene's divergence part changes
+  };
+  Pending pending_ = Pending::Nothing;
+  std::unique_ptr<Change> pendingChange_;
+  std::int32_t proposed_ = 0;  // the position of the pending proposal
   double proposedValue_ = 0.0;
-  bool sharedPending_ = false;  // the pending proposal is of a shared position
-  bool pendingChangesGenes_ = false;
-  mutable double total_ = 0.0;
-  mutable bool totalValid_ = false;
+  std::int64_t nonFinite_ = 0;  // genes whose current value is infinite or not a number
   GeneTeam* team_ = nullptr;
 };
 

@@ -589,29 +589,63 @@ bool DFEmethods::MCMC(RunContext& context) {
   for (std::int32_t g = 1; g <= noOfGenes; ++g)
     logLikelihoods[static_cast<std::size_t>(g)] = chain.geneValue(g);
 
+  // A proposal: the current value moved by up to half the step width either way, drawn
+  // again until it lies strictly inside the limits; the width shrinks after 20 tries.
+  const auto propose = [&](std::size_t i) {
+    const double lower = lowerLimits[i];
+    const double upper = upperLimits[i];
+    const double current = chain.parameters()[i];
+    double x = 0;
+    int tries = 0;
+    do {
+      x = current + steps[i] * (random.uniform() - 0.5);
+      ++tries;
+      if (tries > 20) steps[i] *= 0.95;
+    } while (!(lower < x && x < upper));
+    return x;
+  };
+  const std::int32_t genePositions = 2 * noOfGenes;
+  std::vector<double> proposals(static_cast<std::size_t>(genePositions));
+  std::vector<double> decisions(static_cast<std::size_t>(genePositions));
+  std::vector<std::uint8_t> accepted(static_cast<std::size_t>(genePositions));
+
   progressWindow& progress = context.progress;
   progress.start("Burn-in", burnIn);
   const std::int32_t last = reps + burnIn;
   bool cancelled = false;
   for (std::int32_t t = 1; t <= last && !cancelled; ++t) {
-    for (std::int32_t p = 1; p <= noOfParameters; ++p) {
+    // The gene positions first. A gene position's proposal depends only on its own value
+    // and step width, so all of them are drawn here in the positions' order, and the genes
+    // then decide their proposals side by side.
+    for (std::int32_t p = 1; p <= genePositions; ++p) {
       const auto i = static_cast<std::size_t>(p);
-      const double lower = lowerLimits[i];
-      const double upper = upperLimits[i];
-      if (lower == upper) continue;
-      const double current = chain.parameters()[i];
-      double x = 0;
-      int tries = 0;
-      do {
-        x = current + steps[i] * (random.uniform() - 0.5);
-        ++tries;
-        if (tries > 20) steps[i] *= 0.95;
-      } while (!(lower < x && x < upper));
-      const double oldValue =
-          evaluateAll[i] ? chain.total() : chain.geneValue(ParameterLayout::geneOf(p));
-      const double newValue = chain.propose(p, x);
+      const auto at = static_cast<std::size_t>(p - 1);
+      if (lowerLimits[i] == upperLimits[i]) {
+        proposals[at] = std::numeric_limits<double>::quiet_NaN();
+        continue;
+      }
+      proposals[at] = propose(i);
+      decisions[at] = random.uniform();
+    }
+    chain.sweepGenes(proposals, decisions, accepted);
+    for (std::int32_t p = 1; p <= genePositions; ++p) {
+      const auto at = static_cast<std::size_t>(p - 1);
+      if (std::isnan(proposals[at])) continue;
+      if (accepted[at] != 0) {
+        steps[at + 1] /= 0.95;
+      } else {
+        steps[at + 1] *= 0.95;
+      }
+    }
+    // Then the shared positions, one after another.
+    for (std::int32_t p = genePositions + 1; p <= noOfParameters; ++p) {
+      const auto i = static_cast<std::size_t>(p);
+      if (lowerLimits[i] == upperLimits[i]) continue;
+      const double x = propose(i);
+      // The change of the log-likelihood of all genes.
+      const double change = chain.propose(p, x);
       const double v = random.uniform();
-      if (oldValue < newValue || std::log(v) < newValue - oldValue) {
+      if (0 < change || std::log(v) < change) {
         steps[i] /= 0.95;
         chain.accept();
       } else {

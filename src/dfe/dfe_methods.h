@@ -57,8 +57,9 @@ class DFEmethods {
   static constexpr const char* kEstimate = "estimateAlpha";
   static constexpr const char* kProportion = "proportionEditField";
   static constexpr const char* kStrength = "strengthEditField";
-  // From this many genes on, a shared parameter's genes are evaluated on several threads.
-  static constexpr std::int32_t kParallelGenes = 400;
+  // From this many genes on, the genes of a sweep over the gene positions and of a shared
+  // parameter are evaluated on all cores.
+  static constexpr std::int32_t kParallelGenes = 80;
 
   // "RPPQ" or "RPM"; the adaptive-strength model is the class AdaptiveStrength.
   explicit DFEmethods(const std::string& type);

@@ -34,7 +34,7 @@ void copyGrid(const tablegen::LookupTable& table, DfeTables& out) {
 }  // namespace
 
 std::int32_t DfeTables::adaptiveColumnOf(double logSaN) const {
-  const double a = std::round((logSaN - logSaMin) / logSaStepSize);
+  const double a = roundToWhole((logSaN - logSaMin) / logSaStepSize);
   if (!(a >= 1)) return 1;  // below the first column, or not a number
   if (a > logSaSteps) return static_cast<std::int32_t>(logSaSteps);
   return static_cast<std::int32_t>(a);

@@ -66,6 +66,18 @@ class Table3 {
   std::vector<double> values_;
 };
 
+// x rounded to the nearest whole number, halfway cases away from zero, as std::round does,
+// without a library call: the grid mapping runs for every gene at every proposal. Values
+// too large to hold a fraction (and infinities, and not-a-number) come back unchanged.
+inline double roundToWhole(double x) {
+  if (!(std::fabs(x) < 4503599627370496.0)) return x;  // 2^52
+  const double whole = static_cast<double>(static_cast<std::int64_t>(x));
+  const double fraction = x - whole;  // exact below 2^52
+  if (fraction >= 0.5) return whole + 1;
+  if (fraction <= -0.5) return whole - 1;
+  return whole;
+}
+
 // The value of a gene's log-likelihood when its parameters lie outside the grid.
 inline constexpr double kOutOfGrid = -1e10;
 
@@ -92,11 +104,11 @@ struct DfeTables {
 
   // The shape row of beta, 1-based; any value outside 1..maxBetaIndex (a value that is not
   // a number included) means outside the grid.
-  double rowOf(double beta) const { return std::round((beta - betaMin) / betaStep) + 1; }
+  double rowOf(double beta) const { return roundToWhole((beta - betaMin) / betaStep) + 1; }
   // The mean column of ln S, clamped below at column 1; above maxMeanSIndex (or not a
   // number) means outside the grid.
   double columnOf(double logMeanS) const {
-    const double m = std::round((logMeanS - logMeanSMin) / logMeanSStep) + 1;
+    const double m = roundToWhole((logMeanS - logMeanSMin) / logMeanSStep) + 1;
     return m < 1 ? 1 : m;
   }
   // The adaptive column of ln(Sa N), clamped to 1..L; never outside the grid.

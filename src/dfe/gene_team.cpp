@@ -1,16 +1,25 @@
 #include "dfe/gene_team.h"
 
+#include <algorithm>
+#include <chrono>
+
 namespace zelk::dfe {
 namespace {
 
-// Spins this many times before a waiting thread goes to sleep: a proposal comes every few
-// microseconds during a run, so most waits end while spinning.
-constexpr int kSpins = 20000;
+// How long a waiting thread spins, then yields, before it sleeps until woken.
+constexpr auto kSpinFor = std::chrono::microseconds(200);
+constexpr auto kYieldFor = std::chrono::milliseconds(20);
+
+void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
 
 }  // namespace
 
 GeneTeam::GeneTeam(int threads) {
-  for (int i = 1; i < threads; ++i) workers_.emplace_back([this, i] { serve(i); });
+  for (int i = 1; i < threads; ++i) workers_.emplace_back([this] { serve(); });
 }
 
 GeneTeam::~GeneTeam() {
@@ -20,51 +29,66 @@ GeneTeam::~GeneTeam() {
   workers_.clear();
 }
 
-void GeneTeam::part(int index, std::int32_t& begin, std::int32_t& end) const {
-  const auto threads = static_cast<std::int64_t>(size());
-  begin = static_cast<std::int32_t>(count_ * static_cast<std::int64_t>(index) / threads);
-  end = static_cast<std::int32_t>(count_ * static_cast<std::int64_t>(index + 1) / threads);
+void GeneTeam::claim(Piece& piece) {
+  while (true) {
+    const std::int32_t begin = piece.next.fetch_add(piece.chunk, std::memory_order_acq_rel);
+    if (begin >= piece.count) return;
+    const std::int32_t end = std::min(begin + piece.chunk, piece.count);
+    (*piece.work)(begin, end);
+    piece.done.fetch_add(end - begin, std::memory_order_acq_rel);
+  }
 }
 
-void GeneTeam::serve(int index) {
-  std::uint64_t seen = 0;
+void GeneTeam::serve() {
+  std::uint32_t seen = 0;
   while (true) {
-    std::uint64_t now = round_.load(std::memory_order_acquire);
-    for (int spin = 0; now == seen && spin < kSpins; ++spin) {
-      std::this_thread::yield();
+    std::uint32_t now = round_.load(std::memory_order_acquire);
+    const auto started = std::chrono::steady_clock::now();
+    for (int spin = 1; now == seen; ++spin) {
+      relax();
       now = round_.load(std::memory_order_acquire);
-    }
-    if (now == seen) {
-      round_.wait(seen, std::memory_order_acquire);
-      continue;
+      if (now != seen || spin % 256 != 0) continue;
+      const auto waited = std::chrono::steady_clock::now() - started;
+      if (waited > kYieldFor) {
+        sleeping_.fetch_add(1);
+        round_.wait(seen, std::memory_order_acquire);
+        sleeping_.fetch_sub(1);
+      } else if (waited > kSpinFor) {
+        std::this_thread::yield();
+      }
+      now = round_.load(std::memory_order_acquire);
     }
     seen = now;
     if (stopping_.load()) return;
-    std::int32_t begin = 0;
-    std::int32_t end = 0;
-    part(index, begin, end);
-    if (begin < end) (*work_)(begin, end);
-    pending_.fetch_sub(1, std::memory_order_acq_rel);
+    Piece& piece = pieces_[seen % 2];
+    piece.active.fetch_add(1, std::memory_order_acq_rel);
+    // A piece that has moved on while this thread woke is left alone.
+    if (round_.load(std::memory_order_acquire) == seen) claim(piece);
+    piece.active.fetch_sub(1, std::memory_order_acq_rel);
   }
 }
 
 void GeneTeam::run(std::int32_t count,
                    const std::function<void(std::int32_t, std::int32_t)>& work) {
-  if (workers_.empty()) {
+  if (workers_.empty() || count <= 1) {
     work(0, count);
     return;
   }
-  work_ = &work;
-  count_ = count;
-  pending_.store(static_cast<int>(workers_.size()), std::memory_order_relaxed);
-  round_.fetch_add(1, std::memory_order_release);
-  round_.notify_all();
-  std::int32_t begin = 0;
-  std::int32_t end = 0;
-  part(0, begin, end);
-  if (begin < end) work(begin, end);
-  while (pending_.load(std::memory_order_acquire) != 0) {
-  }
+  const std::uint32_t round = round_.load(std::memory_order_relaxed) + 1;
+  Piece& piece = pieces_[round % 2];
+  // A thread that woke late for this piece's previous use must have left it.
+  while (piece.active.load(std::memory_order_acquire) != 0) relax();
+  piece.work = &work;
+  piece.count = count;
+  // One chunk per thread: more, smaller chunks would balance uneven threads, but cost more
+  // in claims and in cache lines that two threads write.
+  piece.chunk = std::max<std::int32_t>(1, (count + size() - 1) / size());
+  piece.done.store(0, std::memory_order_relaxed);
+  piece.next.store(0, std::memory_order_relaxed);
+  round_.store(round, std::memory_order_release);
+  if (sleeping_.load() > 0) round_.notify_all();
+  claim(piece);
+  while (piece.done.load(std::memory_order_acquire) < count) relax();
 }
 
 }  // namespace zelk::dfe

@@ -1,8 +1,14 @@
 #pragma once
 // A team of threads that stays up for a whole sampler run and evaluates the genes of one
-// proposal together. Handing work to threads created per proposal would cost more than
-// the work itself; the team's threads wait for the next proposal by spinning briefly and
-// then sleeping, so a run with few genes, which never calls them, costs nothing.
+// sweep or one proposal together. Handing work to threads created per proposal would cost
+// more than the work itself, so the team's threads wait for the next piece of work by
+// spinning (a piece comes every few microseconds during a run), and only after a long
+// quiet spell go to sleep.
+//
+// Work is cut into one chunk per thread, which the threads, the caller included, claim in
+// turn. A thread that the system has not scheduled simply claims nothing: the caller never
+// waits for a thread that has not started, only for a chunk already under way, so a busy
+// machine slows the team down to one thread and not much further.
 
 #include <atomic>
 #include <cstdint>
@@ -21,20 +27,31 @@ class GeneTeam {
   GeneTeam& operator=(const GeneTeam&) = delete;
 
   int size() const { return static_cast<int>(workers_.size()) + 1; }
-  // Calls work(begin, end) on contiguous parts of [0, count), one per thread, and returns
-  // when every part is done.
+  // Calls work(begin, end) on chunks covering [0, count) once each, and returns when every
+  // chunk is done.
   void run(std::int32_t count, const std::function<void(std::int32_t, std::int32_t)>& work);
 
  private:
-  void serve(int index);
-  void part(int index, std::int32_t& begin, std::int32_t& end) const;
+  // One piece of work. Two alternate, so that a thread that wakes late for a finished piece
+  // reads that piece's state while the next piece is being set up in the other.
+  struct Piece {
+    const std::function<void(std::int32_t, std::int32_t)>* work = nullptr;
+    std::int32_t count = 0;
+    std::int32_t chunk = 1;
+    std::atomic<std::int32_t> next{0};  // the first index not yet claimed
+    std::atomic<std::int32_t> done{0};  // indices finished
+    std::atomic<int> active{0};         // threads other than the caller looking at it
+  };
+
+  void serve();
+  // Claims and runs chunks of the piece until none is left.
+  static void claim(Piece& piece);
 
   std::vector<std::jthread> workers_;
-  std::atomic<std::uint64_t> round_{0};
-  std::atomic<int> pending_{0};
+  std::atomic<std::uint32_t> round_{0};
+  std::atomic<int> sleeping_{0};
   std::atomic<bool> stopping_{false};
-  const std::function<void(std::int32_t, std::int32_t)>* work_ = nullptr;
-  std::int32_t count_ = 0;
+  Piece pieces_[2];
 };
 
 }  // namespace zelk::dfe

@@ -412,6 +412,7 @@ TEST(DFEmethods, TheSamplerTakesTheSameStepsAsTheLiteralSampler) {
   };
   const Case cases[] = {
       {"RPPQ without singletons", {Model::RPPQ, false, false, true}},
+      {"RPM alpha", {Model::RPM, true, false, true}},
       {"RPM alpha with polymorphism", {Model::RPM, true, true, true}},
       {"RPM omegaA", {Model::RPM, true, false, false}},
       {"adaptive strength with polymorphism", {Model::AdaptiveStrength, true, true, true}},
