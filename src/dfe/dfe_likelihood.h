@@ -28,6 +28,7 @@
 // Values agree with the term-by-term sum to rounding, and are not-a-number or minus
 // infinity in the same cases (a zero or missing table entry).
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -214,6 +215,18 @@ class DfeLikelihood {
   std::unique_ptr<GeneState> geneCandidate_;
   std::vector<double> classLoad_, classCount_;
   std::vector<double> countTotals_;  // Sum over genes of c_f
+  std::size_t cells_ = 0;
+  // Each gene's last dot products, by grid point modulo the number of slots (1 KB a gene).
+  struct DotSlot {
+    std::int32_t cell = -1;
+    double dot = 0.0;
+  };
+  static constexpr std::size_t kDotSlots = 64;
+  static constexpr std::int32_t kMostDotGenes = 100000;
+  mutable std::vector<DotSlot> dotSlots_;
+  // W per grid point, with the version of the weights it was computed for plus one.
+  std::unique_ptr<std::atomic<double>[]> cellWeighted_;
+  std::unique_ptr<std::atomic<std::uint64_t>[]> cellWeightsVersion_;
 
   struct DivergenceSums {
     double nonSynonymous = 0.0, synonymous = 0.0, dn = 0.0, ds = 0.0;
