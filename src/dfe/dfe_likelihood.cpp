@@ -198,14 +198,13 @@ DfeLikelihood::DfeLikelihood(const ModelSettings& settings, const Matrix& data,
       gene.constant -= logFact(gene.dn) + logFact(gene.ds);
     }
   }
-  countTotals_.assign(width, 0.0);
-  for (std::size_t k = 0; k < static_cast<std::size_t>(genes); ++k)
-    for (std::size_t c = 0; c < width; ++c) countTotals_[c] += count_[k * width + c];
   cells_ = cells;
   if (settings.model != Model::AdaptiveStrength && genes <= kMostDotGenes)
     dotSlots_.assign(static_cast<std::size_t>(genes) * kDotSlots, DotSlot{});
   cellWeighted_ = std::make_unique<std::atomic<double>[]>(cells);
   cellWeightsVersion_ = std::make_unique<std::atomic<std::uint64_t>[]>(cells);
+  blocks_ = (static_cast<std::size_t>(genes) + kSumBlock - 1) / kSumBlock;
+  blockSums_.assign(blocks_ * (2 * width + 1), 0.0);
   state_.resize(static_cast<std::size_t>(genes));
   candidates_.resize(static_cast<std::size_t>(genes));
   changed_.assign(static_cast<std::size_t>(genes), 0);
@@ -551,37 +550,58 @@ DfeLikelihood::Change DfeLikelihood::apply(std::int32_t p, double x, Shared& sha
   return change;
 }
 
-void DfeLikelihood::ensureClassSums() {
-  if (classSumsValid_) return;
+void DfeLikelihood::blockSums(std::size_t block) const {
   // Sum_g N u (Ln e_f + Ls E0_f) = Sum_g (N u Ln) e_f + E0_f Sum_g N u Ls.
   const auto width = static_cast<std::size_t>(counted_);
-  classLoad_.assign(width, 0.0);
-  classCount_ = countTotals_;
+  double* load = blockSums_.data() + block * (2 * width + 1);
+  double* count = load + width;
+  std::fill(load, load + 2 * width + 1, 0.0);
   const Shared& shared = *shared_;
   const bool adaptiveClass = settings_.model == Model::AdaptiveStrength;
   double neutralLoad = 0.0;
-  for (std::size_t k = 0; k < state_.size(); ++k) {
+  const std::size_t end = std::min(state_.size(), (block + 1) * kSumBlock);
+  for (std::size_t k = block * kSumBlock; k < end; ++k) {
     const GeneState& state = state_[k];
-    const double* count = count_.data() + k * width;
-    if (state.cell < 0) {
-      for (std::size_t c = 0; c < width; ++c) classCount_[c] -= count[c];
-      continue;
-    }
+    if (state.cell < 0) continue;
     const Gene& gene = genes_[k];
     const double nu = state.n * state.u;
-    const double load = nu * gene.ln;
+    const double geneLoad = nu * gene.ln;
     neutralLoad += nu * gene.ls;
+    const double* geneCount = count_.data() + k * width;
     if (adaptiveClass) {
       for (std::int32_t c = 0; c < counted_; ++c)
-        classLoad_[static_cast<std::size_t>(c)] += load * mixture(shared, state.cell, state.a, c);
+        load[c] += geneLoad * mixture(shared, state.cell, state.a, c);
     } else {
       const double* at = cell_.data() + static_cast<std::size_t>(state.cell) * stride_;
-      for (std::size_t c = 0; c < width; ++c) classLoad_[c] += load * at[2 * c];
+      for (std::size_t c = 0; c < width; ++c) load[c] += geneLoad * at[2 * c];
     }
+    for (std::size_t c = 0; c < width; ++c) count[c] += geneCount[c];
+  }
+  load[2 * width] = neutralLoad;
+}
+
+void DfeLikelihood::combineBlocks() {
+  const auto width = static_cast<std::size_t>(counted_);
+  classLoad_.assign(width, 0.0);
+  classCount_.assign(width, 0.0);
+  double neutralLoad = 0.0;
+  for (std::size_t block = 0; block < blocks_; ++block) {
+    const double* load = blockSums_.data() + block * (2 * width + 1);
+    for (std::size_t c = 0; c < width; ++c) {
+      classLoad_[c] += load[c];
+      classCount_[c] += load[width + c];
+    }
+    neutralLoad += load[2 * width];
   }
   const double* neutral = tables_.ePsLookUpTable.data() + first_;
   for (std::size_t c = 0; c < width; ++c) classLoad_[c] += neutral[c] * neutralLoad;
   classSumsValid_ = true;
+}
+
+void DfeLikelihood::ensureClassSums() {
+  if (classSumsValid_) return;
+  for (std::size_t block = 0; block < blocks_; ++block) blockSums(block);
+  combineBlocks();
 }
 
 void DfeLikelihood::ensureDivergenceSums() {
@@ -682,30 +702,37 @@ double DfeLikelihood::geneProposal(std::int32_t p, double x, GeneState& candidat
 void DfeLikelihood::sweepGenes(const std::vector<double>& x, const std::vector<double>& v,
                                std::vector<std::uint8_t>& accepted) {
   pending_ = Pending::Nothing;
-  auto work = [&](std::int32_t begin, std::int32_t end) {
+  // Blocks of genes, each decided and then summed for the class weights by one thread.
+  auto work = [&](std::int32_t firstBlock, std::int32_t endBlock) {
     GeneState candidate;
-    for (std::int32_t i = begin; i < end; ++i) {
-      for (const std::int32_t p : {2 * i + 1, 2 * i + 2}) {
-        const auto at = static_cast<std::size_t>(p - 1);
-        accepted[at] = 0;
-        if (std::isnan(x[at])) continue;  // a position without room to move
-        const double change = geneProposal(p, x[at], candidate);
-        if (0 < change || std::log(v[at]) < change) {
-          state_[static_cast<std::size_t>(i)] = candidate;
-          parameters_[static_cast<std::size_t>(p)] = x[at];
-          accepted[at] = 1;
+    for (auto block = static_cast<std::size_t>(firstBlock);
+         block < static_cast<std::size_t>(endBlock); ++block) {
+      const std::size_t end = std::min(state_.size(), (block + 1) * kSumBlock);
+      for (std::size_t i = block * kSumBlock; i < end; ++i) {
+        const auto g = static_cast<std::int32_t>(i);
+        for (const std::int32_t p : {2 * g + 1, 2 * g + 2}) {
+          const auto at = static_cast<std::size_t>(p - 1);
+          accepted[at] = 0;
+          if (std::isnan(x[at])) continue;  // a position without room to move
+          const double change = geneProposal(p, x[at], candidate);
+          if (0 < change || std::log(v[at]) < change) {
+            state_[i] = candidate;
+            parameters_[static_cast<std::size_t>(p)] = x[at];
+            accepted[at] = 1;
+          }
         }
       }
+      blockSums(block);
     }
   };
   if (team_ != nullptr) {
-    team_->run(layout_.genes, work);
+    team_->run(static_cast<std::int32_t>(blocks_), work);
   } else {
-    work(0, layout_.genes);
+    work(0, static_cast<std::int32_t>(blocks_));
   }
+  combineBlocks();
   nonFinite_ = 0;
   for (const auto& state : state_) nonFinite_ += std::isfinite(state.ll) ? 0 : 1;
-  classSumsValid_ = false;
   divergenceSumsValid_ = false;
 }
 

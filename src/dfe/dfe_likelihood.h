@@ -182,6 +182,8 @@ class DfeLikelihood {
   // polymorphism load Sum_g N u (Ln e_f + Ls E0_f) and the counts; with the divergence in
   // aggregate form, Sum Lnd u e_D, Sum Lsd u, Sum Dn and Sum Ds.
   void ensureClassSums();
+  void blockSums(std::size_t block) const;
+  void combineBlocks();
   void ensureDivergenceSums();
   double mixture(const Shared& shared, std::int32_t cell, std::int32_t a, std::int32_t c) const;
   [[gnu::always_inline]] double divergencePart(const Gene& gene, const Shared& shared,
@@ -214,7 +216,11 @@ class DfeLikelihood {
   std::vector<char> changed_;  // per gene: its candidate differs from its state
   std::unique_ptr<GeneState> geneCandidate_;
   std::vector<double> classLoad_, classCount_;
-  std::vector<double> countTotals_;  // Sum over genes of c_f
+  // The class sums per block of kSumBlock genes (loads, in-grid counts, the neutral load),
+  // added up block by block: the same sums whichever thread computes a block.
+  static constexpr std::size_t kSumBlock = 16;
+  std::size_t blocks_ = 0;
+  mutable std::vector<double> blockSums_;
   std::size_t cells_ = 0;
   // Each gene's last dot products, by grid point modulo the number of slots (1 KB a gene).
   struct DotSlot {

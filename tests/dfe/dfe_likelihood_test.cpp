@@ -256,8 +256,23 @@ TEST(DfeLikelihood, ATeamOfThreadsGivesTheSameValuesAsOneThread) {
   Generator walkTogether(4);
   walk(alone, walkAlone, 3000);
   walk(together, walkTogether, 3000);
+  // Sweeps over the gene positions, decided gene by gene on the team's threads.
+  const auto positions = static_cast<std::size_t>(2 * genes.rows());
+  std::vector<double> x(positions), v(positions);
+  std::vector<std::uint8_t> acceptedAlone(positions), acceptedTogether(positions);
+  for (int sweep = 0; sweep < 20; ++sweep) {
+    for (std::size_t i = 0; i < positions; ++i) {
+      x[i] = alone.parameters()[i + 1] * (0.7 + 0.6 * random.uniform());
+      v[i] = random.uniform();
+    }
+    alone.sweepGenes(x, v, acceptedAlone);
+    together.sweepGenes(x, v, acceptedTogether);
+    EXPECT_EQ(acceptedAlone, acceptedTogether);
+  }
   EXPECT_EQ(alone.parameters(), together.parameters());
   EXPECT_EQ(alone.total(), together.total());
+  EXPECT_EQ(alone.propose(alone.layout().rOffset + 2, 1.3),
+            together.propose(together.layout().rOffset + 2, 1.3));
 }
 
 }  // namespace
