@@ -198,11 +198,8 @@ DfeLikelihood::DfeLikelihood(const ModelSettings& settings, const Matrix& data,
       gene.constant -= logFact(gene.dn) + logFact(gene.ds);
     }
   }
-  cells_ = cells;
   if (settings.model != Model::AdaptiveStrength && genes <= kMostDotGenes)
     dotSlots_.assign(static_cast<std::size_t>(genes) * kDotSlots, DotSlot{});
-  cellWeighted_ = std::make_unique<std::atomic<double>[]>(cells);
-  cellWeightsVersion_ = std::make_unique<std::atomic<std::uint64_t>[]>(cells);
   blocks_ = (static_cast<std::size_t>(genes) + kSumBlock - 1) / kSumBlock;
   blockSums_.assign(blocks_ * (2 * width + 1), 0.0);
   state_.resize(static_cast<std::size_t>(genes));
@@ -273,13 +270,7 @@ double DfeLikelihood::weighted(const Shared& shared, std::int32_t cell, std::int
     for (std::int32_t c = 0; c < counted_; ++c) w += r[c] * mixture(shared, cell, a, c);
     return w;
   }
-  // Genes at one grid point share W; it is kept per point for the chain's current weights
-  // (threads that compute it at once store the same value).
-  const auto i = static_cast<std::size_t>(cell);
-  const bool chain = &shared == shared_.get() || &shared == candidateShared_.get();
-  if (chain && cellWeightsVersion_[i].load(std::memory_order_acquire) == shared.weights + 1)
-    return cellWeighted_[i].load(std::memory_order_relaxed);
-  const double* at = cell_.data() + i * stride_;
+  const double* at = cell_.data() + static_cast<std::size_t>(cell) * stride_;
   const auto width = static_cast<std::size_t>(counted_);
   double w[2] = {0.0, 0.0};
   std::size_t c = 0;
@@ -288,12 +279,7 @@ double DfeLikelihood::weighted(const Shared& shared, std::int32_t cell, std::int
     w[1] += r[c + 1] * at[2 * c + 2];
   }
   if (c < width) w[0] += r[c] * at[2 * c];
-  const double value = w[0] + w[1];
-  if (chain) {
-    cellWeighted_[i].store(value, std::memory_order_relaxed);
-    cellWeightsVersion_[i].store(shared.weights + 1, std::memory_order_release);
-  }
-  return value;
+  return w[0] + w[1];
 }
 
 void DfeLikelihood::sums(std::int32_t g, const Shared& shared, GeneState& state) const {
@@ -307,7 +293,6 @@ void DfeLikelihood::sums(std::int32_t g, const Shared& shared, GeneState& state)
     state.dot = dot;
     return;
   }
-  state.wn = weighted(shared, state.cell, state.a);
   // A gene wanders over a few grid points around its place, so it keeps the dot products
   // of the last points it met, one per slot of a small table indexed by the point.
   DotSlot* slot = nullptr;
@@ -316,19 +301,28 @@ void DfeLikelihood::sums(std::int32_t g, const Shared& shared, GeneState& state)
                       static_cast<std::size_t>(state.cell) % kDotSlots];
     if (slot->cell == state.cell) {
       state.dot = slot->dot;
+      state.wn = weighted(shared, state.cell, state.a);
       return;
     }
   }
-  // The dot product in two running sums, so that the additions need not wait for each
-  // other.
+  // W and the dot product in one pass over the grid point's entries, each in two running
+  // sums so that the additions need not wait for each other.
   const double* at = cell_.data() + static_cast<std::size_t>(state.cell) * stride_;
+  const double* r = shared.r.data();
+  double w[2] = {0.0, 0.0};
   double d[2] = {0.0, 0.0};
   std::size_t c = 0;
   for (; c + 2 <= width; c += 2) {
+    w[0] += r[c] * at[2 * c];
     d[0] += pn[c] * at[2 * c + 1];
+    w[1] += r[c + 1] * at[2 * c + 2];
     d[1] += pn[c + 1] * at[2 * c + 3];
   }
-  if (c < width) d[0] += pn[c] * at[2 * c + 1];
+  if (c < width) {
+    w[0] += r[c] * at[2 * c];
+    d[0] += pn[c] * at[2 * c + 1];
+  }
+  state.wn = w[0] + w[1];
   state.dot = d[0] + d[1];
   if (slot != nullptr) *slot = {state.cell, state.dot};
 }
@@ -472,8 +466,6 @@ void DfeLikelihood::start(const std::vector<double>& parameters) {
   parameters_ = parameters;
   buildShared(parameters_, *shared_);
   nonFinite_ = 0;
-  // Version 0 means unknown; kept values carry the weights' version plus one.
-  for (std::size_t i = 0; i < cells_; ++i) cellWeightsVersion_[i].store(0);
   for (std::int32_t g = 1; g <= layout_.genes; ++g) {
     GeneState& state = state_[static_cast<std::size_t>(g - 1)];
     state = geneState(g, parameters_);

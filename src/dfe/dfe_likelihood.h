@@ -28,7 +28,6 @@
 // Values agree with the term-by-term sum to rounding, and are not-a-number or minus
 // infinity in the same cases (a zero or missing table entry).
 
-#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -221,7 +220,6 @@ class DfeLikelihood {
   static constexpr std::size_t kSumBlock = 16;
   std::size_t blocks_ = 0;
   mutable std::vector<double> blockSums_;
-  std::size_t cells_ = 0;
   // Each gene's last dot products, by grid point modulo the number of slots (1 KB a gene).
   struct DotSlot {
     std::int32_t cell = -1;
@@ -230,9 +228,6 @@ class DfeLikelihood {
   static constexpr std::size_t kDotSlots = 64;
   static constexpr std::int32_t kMostDotGenes = 100000;
   mutable std::vector<DotSlot> dotSlots_;
-  // W per grid point, with the version of the weights it was computed for plus one.
-  std::unique_ptr<std::atomic<double>[]> cellWeighted_;
-  std::unique_ptr<std::atomic<std::uint64_t>[]> cellWeightsVersion_;
 
   struct DivergenceSums {
     double nonSynonymous = 0.0, synonymous = 0.0, dn = 0.0, ds = 0.0;
