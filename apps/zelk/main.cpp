@@ -130,7 +130,8 @@ int main(int argc, char** argv) {
           ->capture_default_str();
     }
     for (const auto& file : analysis.files)
-      command->add_option("--" + file.flag, entry->flags.files[file.flag], file.help);
+      command->add_option("--" + file.flag, entry->flags.files[file.flag], file.help)
+          ->type_name("FILE");
     command->add_option("--seed", entry->flags.seed,
                         "seed of the random generator: the same seed and input give the same "
                         "report (default: from the clock)");

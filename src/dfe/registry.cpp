@@ -8,12 +8,14 @@ namespace {
 
 // The lookup table answers every table dialog of a run; the sample table answers the
 // dialog that saves the samples of a single-dataset file.
-std::vector<FileFlag> tableFlags() {
-  return {{.flag = "table",
-           .dialog = "Select a lookup table",
-           .save = false,
-           .help = "the lookup table (written by vorrel) for the dataset's sample size and "
-                   "classes"},
+constexpr const char* kCoreTable =
+    "the lookup table (written by vorrel) for the dataset's sample size and classes";
+constexpr const char* kExtendedTable =
+    "the lookup table in the extended layout, with the adaptive grid, for the dataset's "
+    "sample size";
+
+std::vector<FileFlag> tableFlags(const char* table) {
+  return {{.flag = "table", .dialog = "Select a lookup table", .save = false, .help = table},
           {.flag = "samples",
            .dialog = "resultsFile.txt",
            .save = true,
@@ -33,7 +35,7 @@ std::vector<AnalysisInfo> dfeAnalyses() {
        .summary = "the distribution of fitness effects with alpha or omegaA from divergence, "
                   "by MCMC over a lookup table",
        .options = dfe::DFEmethods::options("RPM"),
-       .files = tableFlags(),
+       .files = tableFlags(kCoreTable),
        .run = [](RunContext& context,
                  const OptionValues& values) { dfe::DFEmethods("RPM").run(context, values); }},
       {.command = "adaptive-strength",
@@ -44,7 +46,7 @@ std::vector<AnalysisInfo> dfeAnalyses() {
        .summary = "the distribution of fitness effects with a class of advantageous mutations, "
                   "by MCMC over an extended lookup table",
        .options = dfe::AdaptiveStrength::options(),
-       .files = tableFlags(),
+       .files = tableFlags(kExtendedTable),
        .run = [](RunContext& context,
                  const OptionValues& values) { dfe::AdaptiveStrength().run(context, values); }},
       {.command = "rppq",
@@ -55,7 +57,7 @@ std::vector<AnalysisInfo> dfeAnalyses() {
        .summary = "the distribution of fitness effects from polymorphism, by MCMC over a "
                   "lookup table",
        .options = dfe::DFEmethods::options("RPPQ"),
-       .files = tableFlags(),
+       .files = tableFlags(kCoreTable),
        .run = [](RunContext& context,
                  const OptionValues& values) { dfe::DFEmethods("RPPQ").run(context, values); }},
   };
