@@ -586,8 +586,6 @@ bool DFEmethods::MCMC(RunContext& context) {
   samples.initialise(sampling > 0 ? (reps - burnIn) / sampling : 0, sampleColumns(),
                      sampleTitles());
   recordedSamples = 0;
-  for (std::int32_t g = 1; g <= noOfGenes; ++g)
-    logLikelihoods[static_cast<std::size_t>(g)] = chain.geneValue(g);
 
   // A proposal: the current value moved by up to half the step width either way, drawn
   // again until it lies strictly inside the limits; the width shrinks after 20 tries.
@@ -603,6 +601,14 @@ bool DFEmethods::MCMC(RunContext& context) {
       if (tries > 20) steps[i] *= 0.95;
     } while (!(lower < x && x < upper));
     return x;
+  };
+  // Widths grow after an acceptance and shrink after a rejection.
+  const auto adapt = [&](std::size_t i, bool accepted) {
+    if (accepted) {
+      steps[i] /= 0.95;
+    } else {
+      steps[i] *= 0.95;
+    }
   };
   const std::int32_t genePositions = 2 * noOfGenes;
   std::vector<double> proposals(static_cast<std::size_t>(genePositions));
@@ -630,12 +636,7 @@ bool DFEmethods::MCMC(RunContext& context) {
     chain.sweepGenes(proposals, decisions, accepted);
     for (std::int32_t p = 1; p <= genePositions; ++p) {
       const auto at = static_cast<std::size_t>(p - 1);
-      if (std::isnan(proposals[at])) continue;
-      if (accepted[at] != 0) {
-        steps[at + 1] /= 0.95;
-      } else {
-        steps[at + 1] *= 0.95;
-      }
+      if (!std::isnan(proposals[at])) adapt(at + 1, accepted[at] != 0);
     }
     // Then the shared positions, one after another.
     for (std::int32_t p = genePositions + 1; p <= noOfParameters; ++p) {
@@ -645,12 +646,9 @@ bool DFEmethods::MCMC(RunContext& context) {
       // The change of the log-likelihood of all genes.
       const double change = chain.propose(p, x);
       const double v = random.uniform();
-      if (0 < change || std::log(v) < change) {
-        steps[i] /= 0.95;
-        chain.accept();
-      } else {
-        steps[i] *= 0.95;
-      }
+      const bool taken = 0 < change || std::log(v) < change;
+      if (taken) chain.accept();
+      adapt(i, taken);
     }
     if (sampling > 0 && t < burnIn && t % sampling == 0)
       progress.upDate("Burnin " + integerText(t), t);

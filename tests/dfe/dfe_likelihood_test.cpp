@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "dfe/dfe_methods.h"
 #include "dfe/gene_team.h"
 #include "dfe_fixtures.h"
 #include "literal_dfe.h"
@@ -81,13 +82,26 @@ const Variant kVariants[] = {
      {Model::AdaptiveStrength, false, true, true}},
 };
 
+// A variant's made-up tables (with the adaptive grid for the adaptive-class model), the
+// six genes and the log-factorials.
+struct VariantData {
+  explicit VariantData(const Variant& variant)
+      : tables(madeUpTables(kClasses, 8, 12,
+                            variant.settings.model == Model::AdaptiveStrength ? 9 : 0)),
+        genes(sixGenes(kClasses, variant.settings.model != Model::RPPQ)) {
+    logFact.build(1e6);
+  }
+  DfeTables tables;
+  Matrix genes;
+  LogFactorials logFact;
+};
+
 TEST(DfeLikelihood, EveryGeneMatchesTheTermByTermSumForEveryModelVariant) {
   for (const Variant& variant : kVariants) {
-    const bool adaptiveClass = variant.settings.model == Model::AdaptiveStrength;
-    const DfeTables tables = madeUpTables(kClasses, 8, 12, adaptiveClass ? 9 : 0);
-    const Matrix genes = sixGenes(kClasses, variant.settings.model != Model::RPPQ);
-    LogFactorials logFact;
-    logFact.build(1e6);
+    const VariantData data(variant);
+    const DfeTables& tables = data.tables;
+    const Matrix& genes = data.genes;
+    const LogFactorials& logFact = data.logFact;
     const DfeLikelihood fast(variant.settings, genes, kClasses, tables, logFact);
     const LiteralDfe literal(variant.settings, genes, kClasses, tables);
     Generator random(7);
@@ -178,6 +192,11 @@ TEST(DfeLikelihood, GridMappingClampingAndTheOutOfGridValue) {
 }
 
 TEST(DfeLikelihood, PoissonTermsAndLogFactorialsBeyondTheTable) {
+  DFEmethods method("RPPQ");
+  method.logFact.build(10);
+  EXPECT_DOUBLE_EQ(method.logPoisson(0, 2.5), -2.5);
+  EXPECT_NEAR(method.logPoisson(3, 2), -2 + 3 * std::log(2.0) - std::log(6.0), 1e-15);
+
   LogFactorials logFact;
   logFact.build(2.5e6);
   EXPECT_EQ(logFact.tabled(), 1000001u);
@@ -212,11 +231,10 @@ void walk(DfeLikelihood& likelihood, Generator& random, int proposals) {
 
 TEST(DfeLikelihood, CachedValuesStayEqualToAFreshEvaluationAlongAChain) {
   for (const Variant& variant : kVariants) {
-    const bool adaptiveClass = variant.settings.model == Model::AdaptiveStrength;
-    const DfeTables tables = madeUpTables(kClasses, 8, 12, adaptiveClass ? 9 : 0);
-    const Matrix genes = sixGenes(kClasses, variant.settings.model != Model::RPPQ);
-    LogFactorials logFact;
-    logFact.build(1e6);
+    const VariantData data(variant);
+    const DfeTables& tables = data.tables;
+    const Matrix& genes = data.genes;
+    const LogFactorials& logFact = data.logFact;
     DfeLikelihood fast(variant.settings, genes, kClasses, tables, logFact);
     Generator random(21);
     auto start = someParameters(fast.layout(), random);
