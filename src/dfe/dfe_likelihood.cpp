@@ -94,6 +94,11 @@ struct DfeLikelihood::GeneState {
   std::uint64_t divergence = 0;  // the version of T and A of div
 };
 
+struct DfeLikelihood::Candidate {
+  GeneState state;
+  bool changed = false;
+};
+
 struct DfeLikelihood::Change {
   enum Kind {
     None,        // nothing the likelihood reads
@@ -134,24 +139,27 @@ DfeLikelihood::DfeLikelihood(const ModelSettings& settings, const Matrix& data,
   inverseMeanStep_ = 1 / tables.logMeanSStep;
   const auto cells = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
   const auto width = static_cast<std::size_t>(counted_);
-  // Everything a gene reads at one grid point, together: class c's entry and its
-  // logarithm at 2c and 2c + 1, then the divergence, its logarithm and the heterozygosity.
-  stride_ = 2 * width + 3;
-  cell_.assign(cells * stride_, 0.0);
+  // What a gene reads at one grid point, together: the entries in one array, their
+  // logarithms (needed far less often) in another.
+  valueStride_ = width + 2;
+  logStride_ = width + 1;
+  value_.assign(cells * valueStride_, 0.0);
+  log_.assign(cells * logStride_, 0.0);
   for (std::int32_t b = 1; b <= rows; ++b) {
     for (std::int32_t m = 1; m <= columns; ++m) {
       const auto cell = static_cast<std::size_t>(b - 1) * columns + static_cast<std::size_t>(m - 1);
-      double* at = cell_.data() + cell * stride_;
+      double* value = value_.data() + cell * valueStride_;
+      double* log = log_.data() + cell * logStride_;
       for (std::int32_t c = 0; c < counted_; ++c) {
         const double e = tables.ePnLookUpTable(first_ + c, b, m);
-        at[2 * c] = e;
-        at[2 * c + 1] = std::log(e);
+        value[c] = e;
+        log[c] = std::log(e);
       }
       if (divergence) {
-        at[2 * width] = tables.eDnLookUpTable(b, m);
-        at[2 * width + 1] = std::log(at[2 * width]);
+        value[width] = tables.eDnLookUpTable(b, m);
+        log[width] = std::log(value[width]);
       }
-      if (settings.model == Model::RPM) at[2 * width + 2] = tables.eHnLookUpTable(b, m);
+      if (settings.model == Model::RPM) value[width + 1] = tables.eHnLookUpTable(b, m);
     }
   }
   if (adaptiveClass) {
@@ -200,11 +208,14 @@ DfeLikelihood::DfeLikelihood(const ModelSettings& settings, const Matrix& data,
   }
   if (settings.model != Model::AdaptiveStrength && genes <= kMostDotGenes)
     dotSlots_.assign(static_cast<std::size_t>(genes) * kDotSlots, DotSlot{});
-  blocks_ = (static_cast<std::size_t>(genes) + kSumBlock - 1) / kSumBlock;
+  // Blocks small enough that the threads' chunks come out even, large enough that adding
+  // up the blocks costs little.
+  blockSize_ = static_cast<std::size_t>(std::clamp(genes / 32, 1, 16));
+  blocks_ = (static_cast<std::size_t>(genes) + blockSize_ - 1) / blockSize_;
   blockSums_.assign(blocks_ * (2 * width + 1), 0.0);
+  blockTotals_.assign(blocks_, BlockTotals{});
   state_.resize(static_cast<std::size_t>(genes));
   candidates_.resize(static_cast<std::size_t>(genes));
-  changed_.assign(static_cast<std::size_t>(genes), 0);
 }
 
 DfeLikelihood::~DfeLikelihood() = default;
@@ -255,8 +266,7 @@ DfeLikelihood::GeneState DfeLikelihood::geneState(std::int32_t g,
 
 double DfeLikelihood::mixture(const Shared& shared, std::int32_t cell, std::int32_t a,
                               std::int32_t c) const {
-  const double e =
-      cell_[static_cast<std::size_t>(cell) * stride_ + 2 * static_cast<std::size_t>(c)];
+  const double e = values(cell)[c];
   if (settings_.model != Model::AdaptiveStrength) return e;
   return (1 - shared.pa) * e +
          shared.pa * ePa_[static_cast<std::size_t>(a - 1) * static_cast<std::size_t>(counted_) +
@@ -270,15 +280,15 @@ double DfeLikelihood::weighted(const Shared& shared, std::int32_t cell, std::int
     for (std::int32_t c = 0; c < counted_; ++c) w += r[c] * mixture(shared, cell, a, c);
     return w;
   }
-  const double* at = cell_.data() + static_cast<std::size_t>(cell) * stride_;
+  const double* e = values(cell);
   const auto width = static_cast<std::size_t>(counted_);
   double w[2] = {0.0, 0.0};
   std::size_t c = 0;
   for (; c + 2 <= width; c += 2) {
-    w[0] += r[c] * at[2 * c];
-    w[1] += r[c + 1] * at[2 * c + 2];
+    w[0] += r[c] * e[c];
+    w[1] += r[c + 1] * e[c + 1];
   }
-  if (c < width) w[0] += r[c] * at[2 * c];
+  if (c < width) w[0] += r[c] * e[c];
   return w[0] + w[1];
 }
 
@@ -293,38 +303,33 @@ void DfeLikelihood::sums(std::int32_t g, const Shared& shared, GeneState& state)
     state.dot = dot;
     return;
   }
+  state.dot = dotAt(g, state.cell);
+  state.wn = weighted(shared, state.cell, state.a);
+}
+
+double DfeLikelihood::dotAt(std::int32_t g, std::int32_t cell) const {
   // A gene wanders over a few grid points around its place, so it keeps the dot products
   // of the last points it met, one per slot of a small table indexed by the point.
   DotSlot* slot = nullptr;
   if (!dotSlots_.empty()) {
     slot = &dotSlots_[static_cast<std::size_t>(g - 1) * kDotSlots +
-                      static_cast<std::size_t>(state.cell) % kDotSlots];
-    if (slot->cell == state.cell) {
-      state.dot = slot->dot;
-      state.wn = weighted(shared, state.cell, state.a);
-      return;
-    }
+                      static_cast<std::size_t>(cell) % kDotSlots];
+    if (slot->cell == cell) return slot->dot;
   }
-  // W and the dot product in one pass over the grid point's entries, each in two running
-  // sums so that the additions need not wait for each other.
-  const double* at = cell_.data() + static_cast<std::size_t>(state.cell) * stride_;
-  const double* r = shared.r.data();
-  double w[2] = {0.0, 0.0};
+  const auto width = static_cast<std::size_t>(counted_);
+  const double* pn = pn_.data() + static_cast<std::size_t>(g - 1) * width;
+  const double* lnE = logs(cell);
+  // Two running sums, so that the additions need not wait for each other.
   double d[2] = {0.0, 0.0};
   std::size_t c = 0;
   for (; c + 2 <= width; c += 2) {
-    w[0] += r[c] * at[2 * c];
-    d[0] += pn[c] * at[2 * c + 1];
-    w[1] += r[c + 1] * at[2 * c + 2];
-    d[1] += pn[c + 1] * at[2 * c + 3];
+    d[0] += pn[c] * lnE[c];
+    d[1] += pn[c + 1] * lnE[c + 1];
   }
-  if (c < width) {
-    w[0] += r[c] * at[2 * c];
-    d[0] += pn[c] * at[2 * c + 1];
-  }
-  state.wn = w[0] + w[1];
-  state.dot = d[0] + d[1];
-  if (slot != nullptr) *slot = {state.cell, state.dot};
+  if (c < width) d[0] += pn[c] * lnE[c];
+  const double dot = d[0] + d[1];
+  if (slot != nullptr) *slot = {cell, dot};
+  return dot;
 }
 
 double DfeLikelihood::weightTerm(std::int32_t g, const Shared& shared) const {
@@ -336,10 +341,10 @@ double DfeLikelihood::weightTerm(std::int32_t g, const Shared& shared) const {
   return rl;
 }
 
+template <class State>
 inline double DfeLikelihood::divergencePart(const Gene& gene, const Shared& shared,
-                                            const GeneState& state) const {
-  const double* at = cell_.data() + static_cast<std::size_t>(state.cell) * stride_ +
-                     2 * static_cast<std::size_t>(counted_);
+                                            const State& state) const {
+  const double* at = values(state.cell) + counted_;  // the divergence, the heterozygosity
   const double eDn = at[0];
   const double tu = shared.T * state.u;
   double edn = 0.0;
@@ -355,12 +360,12 @@ inline double DfeLikelihood::divergencePart(const Gene& gene, const Shared& shar
     }
     if (settings_.includePolymorphism) {
       const double nu = state.n * state.u;
-      edn = edn + nu * at[2] * gene.lnd;
+      edn = edn + nu * at[1] * gene.lnd;
       eds = eds + nu * gene.lsd;
       lnEdn = std::log(edn);
       lnEds = std::log(eds);
     } else if (settings_.estimateAlpha) {
-      lnEdn = gene.lnLnd + shared.lnT + state.lnU + at[1] - shared.lnOneMinusA;
+      lnEdn = gene.lnLnd + shared.lnT + state.lnU + logs(state.cell)[counted_] - shared.lnOneMinusA;
     } else {
       lnEdn = std::log(edn);
     }
@@ -377,8 +382,9 @@ inline double DfeLikelihood::divergencePart(const Gene& gene, const Shared& shar
   return -edn + gene.dn * lnEdn - eds + gene.ds * lnEds;
 }
 
+template <class State>
 inline double DfeLikelihood::polymorphismPart(const Gene& gene, const Shared& shared,
-                                              const GeneState& state) const {
+                                              const State& state) const {
   return -state.n * state.u * (gene.ln * state.wn + gene.ls * shared.ws) +
          (state.lnN + state.lnU) * gene.countSum + state.dot + gene.constant;
 }
@@ -422,6 +428,12 @@ void DfeLikelihood::evaluate(std::int32_t g, const Shared& shared, const Change&
 
 void DfeLikelihood::refresh(std::size_t k) const {
   GeneState& state = state_[k];
+  Candidate& candidate = candidates_[k];
+  if (adopt_ && candidate.changed) {
+    // An accepted shared proposal left this gene's new state among the candidates.
+    state = candidate.state;
+    candidate.changed = false;
+  }
   const Shared& shared = *shared_;
   if (state.cell < 0) return;  // re-entering the grid recomputes everything
   const bool weights = state.weights != shared.weights;
@@ -472,6 +484,8 @@ void DfeLikelihood::start(const std::vector<double>& parameters) {
     evaluate(g, *shared_, Change{Change::Full}, state);
     if (!std::isfinite(state.ll)) ++nonFinite_;
   }
+  for (auto& candidate : candidates_) candidate.changed = false;
+  adopt_ = false;
   classSumsValid_ = false;
   divergenceSumsValid_ = false;
   pending_ = Pending::Nothing;
@@ -551,11 +565,16 @@ void DfeLikelihood::blockSums(std::size_t block) const {
   const Shared& shared = *shared_;
   const bool adaptiveClass = settings_.model == Model::AdaptiveStrength;
   double neutralLoad = 0.0;
-  const std::size_t end = std::min(state_.size(), (block + 1) * kSumBlock);
-  for (std::size_t k = block * kSumBlock; k < end; ++k) {
+  BlockTotals& totals = blockTotals_[block];
+  totals = BlockTotals{};
+  const std::size_t end = std::min(state_.size(), (block + 1) * blockSize_);
+  for (std::size_t k = block * blockSize_; k < end; ++k) {
+    refresh(k);
     const GeneState& state = state_[k];
+    if (!std::isfinite(state.ll)) ++totals.nonFinite;
     if (state.cell < 0) continue;
     const Gene& gene = genes_[k];
+    if (divergenceAggregated_) addDivergence(gene, state, totals.divergence);
     const double nu = state.n * state.u;
     const double geneLoad = nu * gene.ln;
     neutralLoad += nu * gene.ls;
@@ -564,8 +583,8 @@ void DfeLikelihood::blockSums(std::size_t block) const {
       for (std::int32_t c = 0; c < counted_; ++c)
         load[c] += geneLoad * mixture(shared, state.cell, state.a, c);
     } else {
-      const double* at = cell_.data() + static_cast<std::size_t>(state.cell) * stride_;
-      for (std::size_t c = 0; c < width; ++c) load[c] += geneLoad * at[2 * c];
+      const double* e = values(state.cell);
+      for (std::size_t c = 0; c < width; ++c) load[c] += geneLoad * e[c];
     }
     for (std::size_t c = 0; c < width; ++c) count[c] += geneCount[c];
   }
@@ -588,84 +607,87 @@ void DfeLikelihood::combineBlocks() {
   const double* neutral = tables_.ePsLookUpTable.data() + first_;
   for (std::size_t c = 0; c < width; ++c) classLoad_[c] += neutral[c] * neutralLoad;
   classSumsValid_ = true;
+  BlockTotals sum;
+  for (std::size_t block = 0; block < blocks_; ++block) sum.add(blockTotals_[block]);
+  nonFinite_ = sum.nonFinite;
+  divergenceSums_ = sum.divergence;
+  divergenceSumsValid_ = true;
 }
 
-void DfeLikelihood::ensureClassSums() {
-  if (classSumsValid_) return;
+void DfeLikelihood::addDivergence(const Gene& gene, const GeneState& state,
+                                  DivergenceSums& sums) const {
+  sums.nonSynonymous += gene.lnd * state.u * values(state.cell)[counted_];
+  sums.synonymous += gene.lsd * state.u;
+  sums.dn += gene.dn;
+  sums.ds += gene.ds;
+}
+
+void DfeLikelihood::ensureSums(bool classes) {
+  if (classes ? classSumsValid_ : divergenceSumsValid_) return;
   for (std::size_t block = 0; block < blocks_; ++block) blockSums(block);
   combineBlocks();
 }
 
-void DfeLikelihood::ensureDivergenceSums() {
-  if (divergenceSumsValid_) return;
-  DivergenceSums sums;
-  for (std::size_t k = 0; k < state_.size(); ++k) {
-    const GeneState& state = state_[k];
-    if (state.cell < 0) continue;
-    const Gene& gene = genes_[k];
-    sums.nonSynonymous += gene.lnd * state.u *
-                          cell_[static_cast<std::size_t>(state.cell) * stride_ +
-                                2 * static_cast<std::size_t>(counted_)];
-    sums.synonymous += gene.lsd * state.u;
-    sums.dn += gene.dn;
-    sums.ds += gene.ds;
-  }
-  divergenceSums_ = sums;
-  divergenceSumsValid_ = true;
-}
-
 double DfeLikelihood::proposeShared(const Change& change) {
   const Shared& shared = *candidateShared_;
-  auto work = [&](std::int32_t begin, std::int32_t end) {
-    for (std::int32_t i = begin; i < end; ++i) {
-      const auto k = static_cast<std::size_t>(i);
-      refresh(k);
-      const GeneState& state = state_[k];
-      char changed = 1;
-      switch (change.kind) {
-        case Change::MeanS:
-          // A gene whose grid column stays the same keeps its value.
-          if (state.cell >= 0 &&
-              static_cast<std::int32_t>(columnOf(shared.lnMeanS + state.lnN)) == state.column)
-            changed = 0;
-          break;
-        case Change::Divergence:
-          if (state.cell < 0) {
-            changed = 0;
-          } else {
-            GeneState& candidate = candidates_[k];
-            candidate = state;
+  // Each gene's candidate, and per block the change of the block's genes, how many more of
+  // them are infinite or undefined, and the candidates' divergence sums.
+  auto work = [&](std::int32_t firstBlock, std::int32_t endBlock) {
+    for (auto block = static_cast<std::size_t>(firstBlock);
+         block < static_cast<std::size_t>(endBlock); ++block) {
+      BlockTotals totals;
+      const std::size_t end = std::min(state_.size(), (block + 1) * blockSize_);
+      for (std::size_t k = block * blockSize_; k < end; ++k) {
+        refresh(k);
+        const GeneState& state = state_[k];
+        GeneState& candidate = candidates_[k].state;
+        bool changed = true;
+        switch (change.kind) {
+          case Change::MeanS:
+            // A gene whose grid column stays the same keeps its value.
+            if (state.cell >= 0 &&
+                static_cast<std::int32_t>(columnOf(shared.lnMeanS + state.lnN)) == state.column)
+              changed = false;
+            break;
+          case Change::Divergence:
+            if (state.cell < 0) changed = false;
+            break;
+          default:
+            break;
+        }
+        if (changed) {
+          candidate = state;
+          if (change.kind == Change::Divergence) {
             candidate.div = divergencePart(genes_[k], shared, candidate);
             candidate.divergence = shared.divergence;
             candidate.ll = candidate.poly + candidate.div;
-            changed_[k] = 1;
-            continue;
+          } else {
+            evaluate(static_cast<std::int32_t>(k) + 1, shared, change, candidate);
           }
-          break;
-        default:
-          break;
+        }
+        candidates_[k].changed = changed;
+        // A gene that keeps its value adds x - x: nothing when it is finite, and not a
+        // number when it is infinite or undefined, as the difference of the two totals
+        // would be.
+        const GeneState& next = changed ? candidate : state;
+        totals.difference += next.ll - state.ll;
+        totals.nonFinite += (std::isfinite(next.ll) ? 0 : 1) - (std::isfinite(state.ll) ? 0 : 1);
+        if (divergenceAggregated_ && next.cell >= 0)
+          addDivergence(genes_[k], next, totals.divergence);
       }
-      changed_[k] = changed;
-      if (changed != 0) {
-        GeneState& candidate = candidates_[k];
-        candidate = state;
-        evaluate(i + 1, shared, change, candidate);
-      }
+      blockTotals_[block] = totals;
     }
   };
   if (team_ != nullptr) {
-    team_->run(layout_.genes, work);
+    team_->run(static_cast<std::int32_t>(blocks_), work);
   } else {
-    work(0, layout_.genes);
+    work(0, static_cast<std::int32_t>(blocks_));
   }
-  // A gene that keeps its value adds x - x: nothing when it is finite, and not a number
-  // when it is infinite or undefined, as the difference of the two totals would be.
-  double difference = 0.0;
-  for (std::size_t k = 0; k < state_.size(); ++k) {
-    const double current = state_[k].ll;
-    difference += (changed_[k] != 0 ? candidates_[k].ll : current) - current;
-  }
-  return difference;
+  adopt_ = false;  // every gene has caught up
+  BlockTotals sum;
+  for (std::size_t block = 0; block < blocks_; ++block) sum.add(blockTotals_[block]);
+  candidateTotals_ = sum;
+  return sum.difference;
 }
 
 double DfeLikelihood::geneProposal(std::int32_t p, double x, GeneState& candidate) const {
@@ -691,27 +713,125 @@ double DfeLikelihood::geneProposal(std::int32_t p, double x, GeneState& candidat
   return candidate.ll - state_[k].ll;
 }
 
+// What a gene's value reads, for a trial value of one of its factors.
+struct DfeLikelihood::Trial {
+  double n = 0.0, u = 0.0, lnN = 0.0, lnU = 0.0;
+  std::int32_t cell = -1, a = 0;
+  double wn = 0.0, dot = 0.0;
+};
+
+void DfeLikelihood::sweepGene(std::size_t k, const std::vector<double>& x,
+                              const std::vector<double>& v, std::vector<double>& steps) {
+  // The same values as geneProposal and evaluate give, without copying the gene's state, for
+  // a gene inside the grid (not of the adaptive-class model) whose size factor keeps it
+  // there; anything else goes the general way.
+  GeneState& state = state_[k];
+  const Gene& gene = genes_[k];
+  const Shared& shared = *shared_;
+  const auto g = static_cast<std::int32_t>(k) + 1;
+  const auto atN = static_cast<std::size_t>(2 * g - 2);
+  const auto atU = atN + 1;
+  if (!std::isnan(x[atN])) {
+    Trial trial{x[atN], state.u, std::log(x[atN]), state.lnU, state.cell, 0, state.wn, state.dot};
+    const double column = columnOf(shared.lnMeanS + trial.lnN);
+    if (tables_.inGrid(shared.row, column)) {
+      const auto m = static_cast<std::int32_t>(column);
+      trial.cell = (static_cast<std::int32_t>(shared.row) - 1) * tables_.maxMeanSIndex + m - 1;
+      const bool moved = trial.cell != state.cell;
+      if (moved) {
+        trial.dot = dotAt(g, trial.cell);
+        trial.wn = weighted(shared, trial.cell, 0);
+      }
+      const double poly = polymorphismPart(gene, shared, trial);
+      double div = state.div;
+      if (settings_.model != Model::RPPQ && (moved || divergenceReadsSize_))
+        div = divergencePart(gene, shared, trial);
+      const double ll = poly + div;
+      const double change = ll - state.ll;
+      const bool taken = 0 < change || std::log(v[atN]) < change;
+      if (taken) {
+        state.n = trial.n;
+        state.lnN = trial.lnN;
+        state.cell = trial.cell;
+        state.column = m;
+        state.wn = trial.wn;
+        state.dot = trial.dot;
+        state.poly = poly;
+        state.div = div;
+        state.ll = ll;
+        parameters_[atN + 1] = trial.n;
+      }
+      adaptStep(steps[atN + 1], taken);
+    } else {
+      GeneState candidate;
+      const double change = geneProposal(2 * g - 1, x[atN], candidate);
+      const bool taken = 0 < change || std::log(v[atN]) < change;
+      if (taken) {
+        state = candidate;
+        parameters_[atN + 1] = x[atN];
+      }
+      adaptStep(steps[atN + 1], taken);
+    }
+  }
+  if (!std::isnan(x[atU])) {
+    // A rate factor moves no gene on the grid.
+    if (state.cell < 0) {
+      GeneState candidate;
+      const double change = geneProposal(2 * g, x[atU], candidate);
+      const bool taken = 0 < change || std::log(v[atU]) < change;
+      if (taken) {
+        state = candidate;
+        parameters_[atU + 1] = x[atU];
+      }
+      adaptStep(steps[atU + 1], taken);
+      return;
+    }
+    const Trial trial{state.n,    x[atU], state.lnN, std::log(x[atU]),
+                      state.cell, 0,      state.wn,  state.dot};
+    const double poly = polymorphismPart(gene, shared, trial);
+    const double div =
+        settings_.model != Model::RPPQ ? divergencePart(gene, shared, trial) : state.div;
+    const double ll = poly + div;
+    const double change = ll - state.ll;
+    const bool taken = 0 < change || std::log(v[atU]) < change;
+    if (taken) {
+      state.u = trial.u;
+      state.lnU = trial.lnU;
+      state.poly = poly;
+      state.div = div;
+      state.ll = ll;
+      parameters_[atU + 1] = trial.u;
+    }
+    adaptStep(steps[atU + 1], taken);
+  }
+}
+
 void DfeLikelihood::sweepGenes(const std::vector<double>& x, const std::vector<double>& v,
-                               std::vector<std::uint8_t>& accepted) {
+                               std::vector<double>& steps) {
   pending_ = Pending::Nothing;
   // Blocks of genes, each decided and then summed for the class weights by one thread.
   auto work = [&](std::int32_t firstBlock, std::int32_t endBlock) {
     GeneState candidate;
     for (auto block = static_cast<std::size_t>(firstBlock);
          block < static_cast<std::size_t>(endBlock); ++block) {
-      const std::size_t end = std::min(state_.size(), (block + 1) * kSumBlock);
-      for (std::size_t i = block * kSumBlock; i < end; ++i) {
+      const std::size_t end = std::min(state_.size(), (block + 1) * blockSize_);
+      for (std::size_t i = block * blockSize_; i < end; ++i) {
+        refresh(i);
+        if (settings_.model != Model::AdaptiveStrength && state_[i].cell >= 0) {
+          sweepGene(i, x, v, steps);
+          continue;
+        }
         const auto g = static_cast<std::int32_t>(i);
         for (const std::int32_t p : {2 * g + 1, 2 * g + 2}) {
           const auto at = static_cast<std::size_t>(p - 1);
-          accepted[at] = 0;
           if (std::isnan(x[at])) continue;  // a position without room to move
           const double change = geneProposal(p, x[at], candidate);
-          if (0 < change || std::log(v[at]) < change) {
+          const bool taken = 0 < change || std::log(v[at]) < change;
+          if (taken) {
             state_[i] = candidate;
             parameters_[static_cast<std::size_t>(p)] = x[at];
-            accepted[at] = 1;
           }
+          adaptStep(steps[static_cast<std::size_t>(p)], taken);
         }
       }
       blockSums(block);
@@ -722,10 +842,8 @@ void DfeLikelihood::sweepGenes(const std::vector<double>& x, const std::vector<d
   } else {
     work(0, static_cast<std::int32_t>(blocks_));
   }
+  adopt_ = false;
   combineBlocks();
-  nonFinite_ = 0;
-  for (const auto& state : state_) nonFinite_ += std::isfinite(state.ll) ? 0 : 1;
-  divergenceSumsValid_ = false;
 }
 
 double DfeLikelihood::propose(std::int32_t p, double x) {
@@ -748,7 +866,7 @@ double DfeLikelihood::propose(std::int32_t p, double x) {
   }
   if (change.kind == Change::Class && !change.divergenceToo) {
     // Every gene inside the grid moves by -dr N u (Ln e_f + Ls E0_f) + dln(r) c_f.
-    ensureClassSums();
+    ensureSums(true);
     pending_ = Pending::Class;
     const auto i = static_cast<std::size_t>(change.c);
     return unchanged() + (-change.dr * classLoad_[i] + change.dlnr * classCount_[i]);
@@ -757,7 +875,7 @@ double DfeLikelihood::propose(std::int32_t p, double x) {
     // With alpha and without polymorphism, the divergence parts of the genes inside the grid
     // sum to -T/(1-A) Sum Lnd u e + ln(T/(1-A)) Sum Dn - T Sum Lsd u + ln T Sum Ds + terms
     // that T and A do not change.
-    ensureDivergenceSums();
+    ensureSums(false);
     pending_ = Pending::Divergence;
     const Shared& was = *shared_;
     const Shared& now = *candidateShared_;
@@ -771,7 +889,7 @@ double DfeLikelihood::propose(std::int32_t p, double x) {
   if (change.kind == Change::Class) {
     // The last class's weight, which the divergence part reads: the genes' values change,
     // and so does the weight term kept out of them.
-    ensureClassSums();
+    ensureSums(true);
     return proposeShared(change) + change.dlnr * classCount_[static_cast<std::size_t>(change.c)];
   }
   return proposeShared(change);
@@ -792,11 +910,13 @@ void DfeLikelihood::accept() {
       divergenceSumsValid_ = false;
       break;
     case Pending::Shared:
+      // The genes take their candidates when next read.
       std::swap(shared_, candidateShared_);
-      for (std::size_t k = 0; k < state_.size(); ++k)
-        if (changed_[k] != 0) replace(state_[k], candidates_[k]);
+      adopt_ = true;
+      nonFinite_ += candidateTotals_.nonFinite;
       classSumsValid_ = false;
-      divergenceSumsValid_ = false;
+      divergenceSumsValid_ = divergenceAggregated_;
+      divergenceSums_ = candidateTotals_.divergence;
       break;
     case Pending::SharedAlone:
     case Pending::Class:

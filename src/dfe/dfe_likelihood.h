@@ -100,6 +100,15 @@ struct DatasetColumns {
   std::int32_t ds() const { return width; }
 };
 
+// The sampler's step widths grow after an acceptance and shrink after a rejection.
+inline void adaptStep(double& step, bool accepted) {
+  if (accepted) {
+    step /= 0.95;
+  } else {
+    step *= 0.95;
+  }
+}
+
 class DfeLikelihood {
  public:
   // The tables and log-factorials must outlive the object; the dataset is copied in.
@@ -127,9 +136,10 @@ class DfeLikelihood {
   // genes spread over the team: x[p - 1] is position p's proposal (not a number: the
   // position is skipped) and v[p - 1] the uniform draw that decides it, both drawn in the
   // sampler's order beforehand (a gene position's proposal depends on nothing but its own
-  // value and step width). Sets accepted[p - 1] to 1 where the proposal was taken.
+  // value and step width). Adapts steps[p], position p's step width, with adaptStep; each
+  // thread keeps to its own genes' widths, so no two threads write next to each other.
   void sweepGenes(const std::vector<double>& x, const std::vector<double>& v,
-                  std::vector<std::uint8_t>& accepted);
+                  std::vector<double>& steps);
   const std::vector<double>& parameters() const { return parameters_; }
   // A gene's current log-likelihood, and the sum over all genes in gene order.
   double geneValue(std::int32_t g) const;
@@ -142,6 +152,7 @@ class DfeLikelihood {
   struct Gene;
   struct GeneState;
   struct Change;
+  struct Trial;
 
   void buildShared(const std::vector<double>& parameters, Shared& shared) const;
   GeneState geneState(std::int32_t g, const std::vector<double>& parameters) const;
@@ -160,6 +171,8 @@ class DfeLikelihood {
   }
   // W and the dot product with the log table at the gene's grid point.
   void sums(std::int32_t g, const Shared& shared, GeneState& state) const;
+  // Sum_f Pn_f ln e_f of gene g at a grid point (not for the adaptive-class model).
+  double dotAt(std::int32_t g, std::int32_t cell) const;
   // Brings gene k's cached values up to the current class weights and divergence factors.
   void refresh(std::size_t k) const;
   // The change of the total when no gene's value changes: 0, or not a number when some
@@ -170,8 +183,11 @@ class DfeLikelihood {
   }
   // Sum_f c_f ln r_f.
   double weightTerm(std::int32_t g, const Shared& shared) const;
+  // The parts of a gene's value, at a state (or anything with its factors, logarithms,
+  // grid point and sums).
+  template <class State>
   [[gnu::always_inline]] double polymorphismPart(const Gene& gene, const Shared& shared,
-                                                 const GeneState& state) const;
+                                                 const State& state) const;
   // Evaluates position p of a gene at x into `candidate`; returns the change of the gene's
   // log-likelihood.
   double geneProposal(std::int32_t p, double x, GeneState& candidate) const;
@@ -179,14 +195,19 @@ class DfeLikelihood {
   double proposeShared(const Change& change);
   // Sums over the genes inside the grid of what a shared change multiplies: per class the
   // polymorphism load Sum_g N u (Ln e_f + Ls E0_f) and the counts; with the divergence in
-  // aggregate form, Sum Lnd u e_D, Sum Lsd u, Sum Dn and Sum Ds.
-  void ensureClassSums();
+  // aggregate form, Sum Lnd u e_D, Sum Lsd u, Sum Dn and Sum Ds. ensureSums makes the
+  // class sums (or the divergence sums) current, and with them everything blocks sum.
+  void ensureSums(bool classes);
+  // A block's class sums, count of infinite or undefined genes and divergence sums.
   void blockSums(std::size_t block) const;
   void combineBlocks();
-  void ensureDivergenceSums();
   double mixture(const Shared& shared, std::int32_t cell, std::int32_t a, std::int32_t c) const;
+  template <class State>
   [[gnu::always_inline]] double divergencePart(const Gene& gene, const Shared& shared,
-                                               const GeneState& state) const;
+                                               const State& state) const;
+  // Decides gene k's two positions in a sweep (x, v and steps as for sweepGenes).
+  void sweepGene(std::size_t k, const std::vector<double>& x, const std::vector<double>& v,
+                 std::vector<double>& steps);
 
   ModelSettings settings_;
   ParameterLayout layout_;
@@ -196,11 +217,17 @@ class DfeLikelihood {
   bool divergenceAggregated_ = false;  // T and A change the total through four sums
   bool divergenceReadsSize_ = false;   // the divergence part reads the genes' size factors
   std::int32_t counted_ = 0;           // classes in the likelihood
-  // The table by grid point, cell = (b - 1) M + m - 1, stride_ values each: class c's
-  // entry and its logarithm at 2c and 2c + 1 (classes from the first in the likelihood),
-  // then the divergence, its logarithm and the heterozygosity.
-  std::vector<double> cell_;
-  std::size_t stride_ = 0;
+  // The table by grid point, cell = (b - 1) M + m - 1: the entries of the classes from the
+  // first in the likelihood, then the divergence and the heterozygosity; and apart, the
+  // logarithms of the classes' entries and of the divergence.
+  std::vector<double> value_, log_;
+  std::size_t valueStride_ = 0, logStride_ = 0;
+  const double* values(std::int32_t cell) const {
+    return value_.data() + static_cast<std::size_t>(cell) * valueStride_;
+  }
+  const double* logs(std::int32_t cell) const {
+    return log_.data() + static_cast<std::size_t>(cell) * logStride_;
+  }
   std::vector<double> ePa_;      // (a - 1) * counted_ + c
   std::vector<double> ePaLast_;  // ePaLookUpTable(k, a) by a - 1
   std::vector<Gene> genes_;
@@ -211,13 +238,18 @@ class DfeLikelihood {
   std::unique_ptr<Shared> shared_;
   std::unique_ptr<Shared> candidateShared_;
   mutable std::vector<GeneState> state_;  // refreshed on reading
-  std::vector<GeneState> candidates_;
-  std::vector<char> changed_;  // per gene: its candidate differs from its state
+  // Each gene's candidate for the last shared proposal, and whether it differs from the
+  // gene's state (kept together, so that threads write nothing next to another's genes).
+  struct Candidate;
+  mutable std::vector<Candidate> candidates_;
+
+  // The last shared proposal was accepted: genes whose candidate differs take it when read.
+  bool adopt_ = false;
   std::unique_ptr<GeneState> geneCandidate_;
   std::vector<double> classLoad_, classCount_;
-  // The class sums per block of kSumBlock genes (loads, in-grid counts, the neutral load),
+  // The class sums per block of blockSize_ genes (loads, in-grid counts, the neutral load),
   // added up block by block: the same sums whichever thread computes a block.
-  static constexpr std::size_t kSumBlock = 16;
+  std::size_t blockSize_ = 16;
   std::size_t blocks_ = 0;
   mutable std::vector<double> blockSums_;
   // Each gene's last dot products, by grid point modulo the number of slots (1 KB a gene).
@@ -232,6 +264,24 @@ class DfeLikelihood {
   struct DivergenceSums {
     double nonSynonymous = 0.0, synonymous = 0.0, dn = 0.0, ds = 0.0;
   };
+  void addDivergence(const Gene& gene, const GeneState& state, DivergenceSums& sums) const;
+  // What a pass over a block of genes adds up, combined block by block in order, so the
+  // totals are the same whichever threads computed the blocks.
+  struct BlockTotals {
+    double difference = 0.0;
+    std::int64_t nonFinite = 0;
+    DivergenceSums divergence;
+    void add(const BlockTotals& other) {
+      difference += other.difference;
+      nonFinite += other.nonFinite;
+      divergence.nonSynonymous += other.divergence.nonSynonymous;
+      divergence.synonymous += other.divergence.synonymous;
+      divergence.dn += other.divergence.dn;
+      divergence.ds += other.divergence.ds;
+    }
+  };
+  mutable std::vector<BlockTotals> blockTotals_;
+  BlockTotals candidateTotals_;  // of the last shared proposal's candidates
   DivergenceSums divergenceSums_;
   bool classSumsValid_ = false;
   bool divergenceSumsValid_ = false;

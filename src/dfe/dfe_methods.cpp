@@ -602,28 +602,20 @@ bool DFEmethods::MCMC(RunContext& context) {
     } while (!(lower < x && x < upper));
     return x;
   };
-  // Widths grow after an acceptance and shrink after a rejection.
-  const auto adapt = [&](std::size_t i, bool accepted) {
-    if (accepted) {
-      steps[i] /= 0.95;
-    } else {
-      steps[i] *= 0.95;
-    }
-  };
   const std::int32_t genePositions = 2 * noOfGenes;
-  std::vector<double> proposals(static_cast<std::size_t>(genePositions));
-  std::vector<double> decisions(static_cast<std::size_t>(genePositions));
-  std::vector<std::uint8_t> accepted(static_cast<std::size_t>(genePositions));
+  std::vector<double> proposals(static_cast<std::size_t>(noOfParameters));
+  std::vector<double> decisions(static_cast<std::size_t>(noOfParameters));
 
   progressWindow& progress = context.progress;
   progress.start("Burn-in", burnIn);
   const std::int32_t last = reps + burnIn;
   bool cancelled = false;
   for (std::int32_t t = 1; t <= last && !cancelled; ++t) {
-    // The gene positions first. A gene position's proposal depends only on its own value
-    // and step width, so all of them are drawn here in the positions' order, and the genes
-    // then decide their proposals side by side.
-    for (std::int32_t p = 1; p <= genePositions; ++p) {
+    // A position's proposal and the uniform that decides it depend only on the position's
+    // own value and step width, which no other position's decision changes, so all of a
+    // step's draws are taken first, in the positions' order. The genes then decide their
+    // positions side by side, and then the shared positions one after another.
+    for (std::int32_t p = 1; p <= noOfParameters; ++p) {
       const auto i = static_cast<std::size_t>(p);
       const auto at = static_cast<std::size_t>(p - 1);
       if (lowerLimits[i] == upperLimits[i]) {
@@ -633,22 +625,16 @@ bool DFEmethods::MCMC(RunContext& context) {
       proposals[at] = propose(i);
       decisions[at] = random.uniform();
     }
-    chain.sweepGenes(proposals, decisions, accepted);
-    for (std::int32_t p = 1; p <= genePositions; ++p) {
-      const auto at = static_cast<std::size_t>(p - 1);
-      if (!std::isnan(proposals[at])) adapt(at + 1, accepted[at] != 0);
-    }
-    // Then the shared positions, one after another.
+    chain.sweepGenes(proposals, decisions, steps);
     for (std::int32_t p = genePositions + 1; p <= noOfParameters; ++p) {
       const auto i = static_cast<std::size_t>(p);
-      if (lowerLimits[i] == upperLimits[i]) continue;
-      const double x = propose(i);
+      const auto at = static_cast<std::size_t>(p - 1);
+      if (std::isnan(proposals[at])) continue;
       // The change of the log-likelihood of all genes.
-      const double change = chain.propose(p, x);
-      const double v = random.uniform();
-      const bool taken = 0 < change || std::log(v) < change;
+      const double change = chain.propose(p, proposals[at]);
+      const bool taken = 0 < change || std::log(decisions[at]) < change;
       if (taken) chain.accept();
-      adapt(i, taken);
+      adaptStep(steps[i], taken);
     }
     if (sampling > 0 && t < burnIn && t % sampling == 0)
       progress.upDate("Burnin " + integerText(t), t);

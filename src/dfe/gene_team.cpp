@@ -19,7 +19,10 @@ void relax() {
 }  // namespace
 
 GeneTeam::GeneTeam(int threads) {
-  for (int i = 1; i < threads; ++i) workers_.emplace_back([this] { serve(); });
+  for (auto& piece : pieces_)
+    piece.taken = std::make_unique<std::atomic<std::uint8_t>[]>(
+        static_cast<std::size_t>(std::max(threads, 1)));
+  for (int i = 1; i < threads; ++i) workers_.emplace_back([this, i] { serve(i); });
 }
 
 GeneTeam::~GeneTeam() {
@@ -29,17 +32,22 @@ GeneTeam::~GeneTeam() {
   workers_.clear();
 }
 
-void GeneTeam::claim(Piece& piece) {
-  while (true) {
-    const std::int32_t begin = piece.next.fetch_add(piece.chunk, std::memory_order_acq_rel);
-    if (begin >= piece.count) return;
-    const std::int32_t end = std::min(begin + piece.chunk, piece.count);
+void GeneTeam::claim(Piece& piece, int self) const {
+  const int chunks = size();
+  for (int j = 0; j < chunks; ++j) {
+    const int c = (self + j) % chunks;
+    if (piece.taken[static_cast<std::size_t>(c)].exchange(1, std::memory_order_acq_rel) != 0)
+      continue;
+    const auto begin =
+        static_cast<std::int32_t>(static_cast<std::int64_t>(piece.count) * c / chunks);
+    const auto end =
+        static_cast<std::int32_t>(static_cast<std::int64_t>(piece.count) * (c + 1) / chunks);
     (*piece.work)(begin, end);
     piece.done.fetch_add(end - begin, std::memory_order_acq_rel);
   }
 }
 
-void GeneTeam::serve() {
+void GeneTeam::serve(int self) {
   std::uint32_t seen = 0;
   while (true) {
     std::uint32_t now = round_.load(std::memory_order_acquire);
@@ -63,7 +71,7 @@ void GeneTeam::serve() {
     Piece& piece = pieces_[seen % 2];
     piece.active.fetch_add(1, std::memory_order_acq_rel);
     // A piece that has moved on while this thread woke is left alone.
-    if (round_.load(std::memory_order_acquire) == seen) claim(piece);
+    if (round_.load(std::memory_order_acquire) == seen) claim(piece, self);
     piece.active.fetch_sub(1, std::memory_order_acq_rel);
   }
 }
@@ -80,14 +88,12 @@ void GeneTeam::run(std::int32_t count,
   while (piece.active.load(std::memory_order_acquire) != 0) relax();
   piece.work = &work;
   piece.count = count;
-  // One chunk per thread: more, smaller chunks would balance uneven threads, but cost more
-  // in claims and in cache lines that two threads write.
-  piece.chunk = std::max<std::int32_t>(1, (count + size() - 1) / size());
+  for (int c = 0; c < size(); ++c)
+    piece.taken[static_cast<std::size_t>(c)].store(0, std::memory_order_relaxed);
   piece.done.store(0, std::memory_order_relaxed);
-  piece.next.store(0, std::memory_order_relaxed);
   round_.store(round, std::memory_order_release);
   if (sleeping_.load() > 0) round_.notify_all();
-  claim(piece);
+  claim(piece, 0);
   while (piece.done.load(std::memory_order_acquire) < count) relax();
 }
 

@@ -277,15 +277,15 @@ TEST(DfeLikelihood, ATeamOfThreadsGivesTheSameValuesAsOneThread) {
   // Sweeps over the gene positions, decided gene by gene on the team's threads.
   const auto positions = static_cast<std::size_t>(2 * genes.rows());
   std::vector<double> x(positions), v(positions);
-  std::vector<std::uint8_t> acceptedAlone(positions), acceptedTogether(positions);
+  std::vector<double> stepsAlone(positions + 1, 1.0), stepsTogether(positions + 1, 1.0);
   for (int sweep = 0; sweep < 20; ++sweep) {
     for (std::size_t i = 0; i < positions; ++i) {
       x[i] = alone.parameters()[i + 1] * (0.7 + 0.6 * random.uniform());
       v[i] = random.uniform();
     }
-    alone.sweepGenes(x, v, acceptedAlone);
-    together.sweepGenes(x, v, acceptedTogether);
-    EXPECT_EQ(acceptedAlone, acceptedTogether);
+    alone.sweepGenes(x, v, stepsAlone);
+    together.sweepGenes(x, v, stepsTogether);
+    EXPECT_EQ(stepsAlone, stepsTogether);
   }
   EXPECT_EQ(alone.parameters(), together.parameters());
   EXPECT_EQ(alone.total(), together.total());
