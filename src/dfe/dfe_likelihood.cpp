@@ -304,7 +304,42 @@ void DfeLikelihood::sums(std::int32_t g, const Shared& shared, GeneState& state)
     return;
   }
   state.dot = dotAt(g, state.cell);
-  state.wn = weighted(shared, state.cell, state.a);
+  state.wn = weightedAt(shared, state.cell, state.column);
+}
+
+double DfeLikelihood::weightedAt(const Shared& shared, std::int32_t cell,
+                                 std::int32_t column) const {
+  for (const RowWeights& row : rows_)
+    if (row.weights == shared.weights && row.row == shared.row)
+      return row.w[static_cast<std::size_t>(column - 1)];
+  return weighted(shared, cell, 0);
+}
+
+void DfeLikelihood::prepareRows(const Shared& current, const Shared* candidate) {
+  if (settings_.model == Model::AdaptiveStrength) return;
+  const auto find = [&](const Shared& shared) -> RowWeights* {
+    for (RowWeights& row : rows_)
+      if (row.weights == shared.weights && row.row == shared.row) return &row;
+    return nullptr;
+  };
+  const Shared* wanted[2] = {&current, candidate};
+  RowWeights* kept = nullptr;
+  for (const Shared* shared : wanted) {
+    if (shared == nullptr || !tables_.inGrid(shared->row, 1)) continue;
+    if (RowWeights* found = find(*shared)) {
+      kept = found;
+      continue;
+    }
+    RowWeights& row = &rows_[0] == kept ? rows_[1] : rows_[0];
+    row.row = shared->row;
+    row.weights = shared->weights;
+    const std::int32_t columns = tables_.maxMeanSIndex;
+    row.w.resize(static_cast<std::size_t>(columns));
+    const std::int32_t first = (static_cast<std::int32_t>(shared->row) - 1) * columns;
+    for (std::int32_t m = 0; m < columns; ++m)
+      row.w[static_cast<std::size_t>(m)] = weighted(*shared, first + m, 0);
+    kept = &row;
+  }
 }
 
 double DfeLikelihood::dotAt(std::int32_t g, std::int32_t cell) const {
@@ -441,7 +476,9 @@ void DfeLikelihood::refresh(std::size_t k) const {
   if (!weights && !divergence) return;
   const Gene& gene = genes_[k];
   if (weights) {
-    state.wn = weighted(shared, state.cell, state.a);
+    state.wn = settings_.model == Model::AdaptiveStrength
+                   ? weighted(shared, state.cell, state.a)
+                   : weightedAt(shared, state.cell, state.column);
     state.poly = polymorphismPart(gene, shared, state);
     state.weights = shared.weights;
   }
@@ -477,6 +514,7 @@ double DfeLikelihood::geneLogLikelihood(std::int32_t p,
 void DfeLikelihood::start(const std::vector<double>& parameters) {
   parameters_ = parameters;
   buildShared(parameters_, *shared_);
+  shared_->weights = ++weightsIssued_;
   nonFinite_ = 0;
   for (std::int32_t g = 1; g <= layout_.genes; ++g) {
     GeneState& state = state_[static_cast<std::size_t>(g - 1)];
@@ -542,7 +580,7 @@ DfeLikelihood::Change DfeLikelihood::apply(std::int32_t p, double x, Shared& sha
   }
   const std::int32_t c = f - first_;
   if (c < 1) return {lastClassInDivergence ? Change::Divergence : Change::None};
-  ++shared.weights;
+  shared.weights = ++weightsIssued_;
   const auto i = static_cast<std::size_t>(c);
   Change change{Change::Class, c, x - shared.r[i], 0.0, lastClassInDivergence};
   const double lnX = std::log(x);
@@ -630,6 +668,7 @@ void DfeLikelihood::ensureSums(bool classes) {
 
 double DfeLikelihood::proposeShared(const Change& change) {
   const Shared& shared = *candidateShared_;
+  prepareRows(*shared_, &shared);
   // Each gene's candidate, and per block the change of the block's genes, how many more of
   // them are infinite or undefined, and the candidates' divergence sums.
   auto work = [&](std::int32_t firstBlock, std::int32_t endBlock) {
@@ -740,7 +779,7 @@ void DfeLikelihood::sweepGene(std::size_t k, const std::vector<double>& x,
       const bool moved = trial.cell != state.cell;
       if (moved) {
         trial.dot = dotAt(g, trial.cell);
-        trial.wn = weighted(shared, trial.cell, 0);
+        trial.wn = weightedAt(shared, trial.cell, m);
       }
       const double poly = polymorphismPart(gene, shared, trial);
       double div = state.div;
@@ -810,6 +849,7 @@ void DfeLikelihood::sweepGenes(const std::vector<double>& x, const std::vector<d
                                std::vector<double>& steps) {
   pending_ = Pending::Nothing;
   // Blocks of genes, each decided and then summed for the class weights by one thread.
+  prepareRows(*shared_, nullptr);
   auto work = [&](std::int32_t firstBlock, std::int32_t endBlock) {
     GeneState candidate;
     for (auto block = static_cast<std::size_t>(firstBlock);

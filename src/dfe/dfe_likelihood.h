@@ -162,6 +162,12 @@ class DfeLikelihood {
   void evaluate(std::int32_t g, const Shared& shared, const Change& change, GeneState& state) const;
   // W = Sum_f r_f e_f at a grid point (and adaptive column).
   double weighted(const Shared& shared, std::int32_t cell, std::int32_t a) const;
+  // W at a grid point of the shape's row, from the row's values when they are kept (not
+  // for the adaptive-class model).
+  double weightedAt(const Shared& shared, std::int32_t cell, std::int32_t column) const;
+  // Keeps W along the rows of the current shared parameters and of a candidate, before the
+  // genes are evaluated on the team's threads (which only read them).
+  void prepareRows(const Shared& current, const Shared* candidate);
   // The table's mean column of ln S, as DfeTables::columnOf gives it, by multiplying with
   // the step's inverse (the two differ only where a quotient lies within rounding of a
   // half).
@@ -252,6 +258,15 @@ class DfeLikelihood {
   std::size_t blockSize_ = 16;
   std::size_t blocks_ = 0;
   mutable std::vector<double> blockSums_;
+  // W along a row of the grid at some class weights: every gene sits on the shape's row,
+  // so a row's W serves all of them, for the current parameters and a candidate's.
+  struct RowWeights {
+    double row = -1.0;          // never a row of the grid until filled
+    std::uint64_t weights = 0;  // the class weights' version (each version is issued once)
+    std::vector<double> w;      // by column
+  };
+  RowWeights rows_[2];
+  mutable std::uint64_t weightsIssued_ = 0;
   // Each gene's last dot products, by grid point modulo the number of slots (1 KB a gene).
   struct DotSlot {
     std::int32_t cell = -1;

@@ -20,8 +20,7 @@ void relax() {
 
 GeneTeam::GeneTeam(int threads) {
   for (auto& piece : pieces_)
-    piece.taken = std::make_unique<std::atomic<std::uint8_t>[]>(
-        static_cast<std::size_t>(std::max(threads, 1)));
+    piece.lanes = std::make_unique<Lane[]>(static_cast<std::size_t>(std::max(threads, 1)));
   for (int i = 1; i < threads; ++i) workers_.emplace_back([this, i] { serve(i); });
 }
 
@@ -32,18 +31,23 @@ GeneTeam::~GeneTeam() {
   workers_.clear();
 }
 
+void GeneTeam::take(Piece& piece, int owner, int chunk, int self) const {
+  Lane& lane = piece.lanes[static_cast<std::size_t>(owner)];
+  if (lane.taken[chunk].exchange(1, std::memory_order_acq_rel) != 0) return;
+  const std::int64_t chunks = static_cast<std::int64_t>(size()) * kChunksPerThread;
+  const std::int64_t c = static_cast<std::int64_t>(owner) * kChunksPerThread + chunk;
+  const auto begin = static_cast<std::int32_t>(piece.count * c / chunks);
+  const auto end = static_cast<std::int32_t>(piece.count * (c + 1) / chunks);
+  if (begin < end) (*piece.work)(begin, end);
+  piece.lanes[static_cast<std::size_t>(self)].done.fetch_add(end - begin,
+                                                             std::memory_order_acq_rel);
+}
+
 void GeneTeam::claim(Piece& piece, int self) const {
-  const int chunks = size();
-  for (int j = 0; j < chunks; ++j) {
-    const int c = (self + j) % chunks;
-    if (piece.taken[static_cast<std::size_t>(c)].exchange(1, std::memory_order_acq_rel) != 0)
-      continue;
-    const auto begin =
-        static_cast<std::int32_t>(static_cast<std::int64_t>(piece.count) * c / chunks);
-    const auto end =
-        static_cast<std::int32_t>(static_cast<std::int64_t>(piece.count) * (c + 1) / chunks);
-    (*piece.work)(begin, end);
-    piece.done.fetch_add(end - begin, std::memory_order_acq_rel);
+  for (int chunk = 0; chunk < kChunksPerThread; ++chunk) take(piece, self, chunk, self);
+  for (int j = 1; j < size(); ++j) {
+    const int owner = (self + j) % size();
+    for (int chunk = kChunksPerThread - 1; chunk >= 0; --chunk) take(piece, owner, chunk, self);
   }
 }
 
@@ -88,13 +92,21 @@ void GeneTeam::run(std::int32_t count,
   while (piece.active.load(std::memory_order_acquire) != 0) relax();
   piece.work = &work;
   piece.count = count;
-  for (int c = 0; c < size(); ++c)
-    piece.taken[static_cast<std::size_t>(c)].store(0, std::memory_order_relaxed);
-  piece.done.store(0, std::memory_order_relaxed);
+  for (int t = 0; t < size(); ++t) {
+    Lane& lane = piece.lanes[static_cast<std::size_t>(t)];
+    for (auto& taken : lane.taken) taken.store(0, std::memory_order_relaxed);
+    lane.done.store(0, std::memory_order_relaxed);
+  }
   round_.store(round, std::memory_order_release);
   if (sleeping_.load() > 0) round_.notify_all();
   claim(piece, 0);
-  while (piece.done.load(std::memory_order_acquire) < count) relax();
+  const auto finished = [&] {
+    std::int32_t done = 0;
+    for (int t = 0; t < size(); ++t)
+      done += piece.lanes[static_cast<std::size_t>(t)].done.load(std::memory_order_acquire);
+    return done;
+  };
+  while (finished() < count) relax();
 }
 
 }  // namespace zelk::dfe

@@ -5,11 +5,12 @@
 // spinning (a piece comes every few microseconds during a run), and only after a long
 // quiet spell go to sleep.
 //
-// Work is cut into one chunk per thread, the same for every piece of the same size, and
-// each thread first takes its own chunk (the caller the first), so a gene's data stay in
-// one core's cache from piece to piece instead of moving between cores. A thread that
-// finds its chunk done takes any chunk left, and a thread that the system has not
-// scheduled simply claims nothing: the caller never waits for a thread that has not
+// Work is cut into a few chunks per thread, the same for every piece of the same size, and
+// each thread first works through its own chunks (the caller the first ones), so a gene's
+// data stay in one core's cache from piece to piece instead of moving between cores. A
+// thread that is through with its own takes the others' left over, from their far end, so
+// a thread that starts late or runs slow is helped out; and a thread that the system has
+// not scheduled simply claims nothing: the caller never waits for a thread that has not
 // started, only for a chunk already under way, so a busy machine slows the team down to
 // one thread and not much further.
 
@@ -38,17 +39,25 @@ class GeneTeam {
  private:
   // One piece of work. Two alternate, so that a thread that wakes late for a finished piece
   // reads that piece's state while the next piece is being set up in the other.
+  static constexpr int kChunksPerThread = 4;
+  // A thread's chunks and what it has done, on a cache line of their own.
+  struct alignas(64) Lane {
+    std::atomic<std::uint8_t> taken[kChunksPerThread];  // claimed, by the owner or another
+    std::atomic<std::int32_t> done{0};                  // indices this thread finished
+  };
   struct Piece {
     const std::function<void(std::int32_t, std::int32_t)>* work = nullptr;
     std::int32_t count = 0;
-    std::unique_ptr<std::atomic<std::uint8_t>[]> taken;  // per chunk: claimed
-    std::atomic<std::int32_t> done{0};                   // indices finished
+    std::unique_ptr<Lane[]> lanes;
     std::atomic<int> active{0};  // threads other than the caller looking at it
   };
 
   void serve(int self);
-  // Runs chunk `self` of the piece if no other thread has claimed it, then any chunk left.
+  // Runs thread `self`'s chunks of the piece that no other thread has claimed, then the
+  // other threads' unclaimed chunks.
   void claim(Piece& piece, int self) const;
+  // Runs chunk `chunk` of thread `owner` if it is still unclaimed.
+  void take(Piece& piece, int owner, int chunk, int self) const;
 
   std::vector<std::jthread> workers_;
   std::atomic<std::uint32_t> round_{0};
