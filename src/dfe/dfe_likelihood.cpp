@@ -787,7 +787,7 @@ void DfeLikelihood::sweepGene(std::size_t k, const std::vector<double>& x,
         div = divergencePart(gene, shared, trial);
       const double ll = poly + div;
       const double change = ll - state.ll;
-      const bool taken = 0 < change || std::log(v[atN]) < change;
+      const bool taken = metropolisTakes(change, v[atN]);
       if (taken) {
         state.n = trial.n;
         state.lnN = trial.lnN;
@@ -804,7 +804,7 @@ void DfeLikelihood::sweepGene(std::size_t k, const std::vector<double>& x,
     } else {
       GeneState candidate;
       const double change = geneProposal(2 * g - 1, x[atN], candidate);
-      const bool taken = 0 < change || std::log(v[atN]) < change;
+      const bool taken = metropolisTakes(change, v[atN]);
       if (taken) {
         state = candidate;
         parameters_[atN + 1] = x[atN];
@@ -817,7 +817,7 @@ void DfeLikelihood::sweepGene(std::size_t k, const std::vector<double>& x,
     if (state.cell < 0) {
       GeneState candidate;
       const double change = geneProposal(2 * g, x[atU], candidate);
-      const bool taken = 0 < change || std::log(v[atU]) < change;
+      const bool taken = metropolisTakes(change, v[atU]);
       if (taken) {
         state = candidate;
         parameters_[atU + 1] = x[atU];
@@ -832,7 +832,7 @@ void DfeLikelihood::sweepGene(std::size_t k, const std::vector<double>& x,
         settings_.model != Model::RPPQ ? divergencePart(gene, shared, trial) : state.div;
     const double ll = poly + div;
     const double change = ll - state.ll;
-    const bool taken = 0 < change || std::log(v[atU]) < change;
+    const bool taken = metropolisTakes(change, v[atU]);
     if (taken) {
       state.u = trial.u;
       state.lnU = trial.lnU;
@@ -866,7 +866,7 @@ void DfeLikelihood::sweepGenes(const std::vector<double>& x, const std::vector<d
           const auto at = static_cast<std::size_t>(p - 1);
           if (std::isnan(x[at])) continue;  // a position without room to move
           const double change = geneProposal(p, x[at], candidate);
-          const bool taken = 0 < change || std::log(v[at]) < change;
+          const bool taken = metropolisTakes(change, v[at]);
           if (taken) {
             state_[i] = candidate;
             parameters_[static_cast<std::size_t>(p)] = x[at];

@@ -28,6 +28,7 @@
 // Values agree with the term-by-term sum to rounding, and are not-a-number or minus
 // infinity in the same cases (a zero or missing table entry).
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -99,6 +100,18 @@ struct DatasetColumns {
   std::int32_t lsd() const { return width - 1; }
   std::int32_t ds() const { return width; }
 };
+
+// The Metropolis decision: a change of the log-likelihood is taken when it is positive or
+// when ln v < change for the uniform draw v. Since 1 - 1/v <= ln v <= v - 1, the logarithm
+// is taken only when these bounds (with a margin far above their rounding) do not settle
+// it; the decision is the same either way.
+inline bool metropolisTakes(double change, double v) {
+  if (0 < change) return true;
+  constexpr double kMargin = 1e-9;
+  if (v - 1 + kMargin < change) return true;
+  if (change < 1 - 1 / v - kMargin) return false;
+  return std::log(v) < change;
+}
 
 // The sampler's step widths grow after an acceptance and shrink after a rejection.
 inline void adaptStep(double& step, bool accepted) {

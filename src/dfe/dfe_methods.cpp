@@ -632,7 +632,7 @@ bool DFEmethods::MCMC(RunContext& context) {
       if (std::isnan(proposals[at])) continue;
       // The change of the log-likelihood of all genes.
       const double change = chain.propose(p, proposals[at]);
-      const bool taken = 0 < change || std::log(decisions[at]) < change;
+      const bool taken = metropolisTakes(change, decisions[at]);
       if (taken) chain.accept();
       adaptStep(steps[i], taken);
     }
