@@ -252,6 +252,26 @@ TEST(DfeLikelihood, CachedValuesStayEqualToAFreshEvaluationAlongAChain) {
   }
 }
 
+TEST(DfeLikelihood, MetropolisDecisionsEqualTheLogarithmRule) {
+  const auto rule = [](double change, double v) { return 0 < change || std::log(v) < change; };
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  Generator random(3);
+  std::vector<double> draws = {0.0, 1e-300, 1e-10, 0.5, 1 - 1e-10, std::nextafter(1.0, 0.0)};
+  for (int i = 0; i < 20000; ++i) draws.push_back(random.uniform());
+  for (const double v : draws) {
+    const double lnV = std::log(v);
+    // Changes around ln v (ties to the last bit), far from it, and not finite.
+    std::vector<double> changes = {0.0, -0.0, -1e10, 1e10, -inf, inf, nan, -1e-12, 1e-300};
+    double near = lnV;
+    for (int k = 0; k < 3; ++k) near = std::nextafter(near, -inf);
+    for (int k = 0; k < 7; ++k, near = std::nextafter(near, inf)) changes.push_back(near);
+    changes.push_back(-20 * random.uniform());
+    for (const double change : changes)
+      EXPECT_EQ(metropolisTakes(change, v), rule(change, v)) << "change " << change << " v " << v;
+  }
+}
+
 TEST(DfeLikelihood, ATeamOfThreadsGivesTheSameValuesAsOneThread) {
   const DfeTables tables = madeUpTables(kClasses, 8, 12);
   testing::SimulatedTruth truth;
