@@ -214,6 +214,10 @@ DfeLikelihood::DfeLikelihood(const ModelSettings& settings, const Matrix& data,
   blocks_ = (static_cast<std::size_t>(genes) + blockSize_ - 1) / blockSize_;
   blockSums_.assign(blocks_ * (2 * width + 1), 0.0);
   blockTotals_.assign(blocks_, BlockTotals{});
+  blockCounts_.assign(blocks_ * width, 0.0);
+  for (std::size_t k = 0; k < genes_.size(); ++k)
+    for (std::size_t c = 0; c < width; ++c)
+      blockCounts_[k / blockSize_ * width + c] += count_[k * width + c];
   state_.resize(static_cast<std::size_t>(genes));
   candidates_.resize(static_cast<std::size_t>(genes));
 }
@@ -587,11 +591,16 @@ DfeLikelihood::Change DfeLikelihood::apply(std::int32_t p, double x, Shared& sha
   change.dlnr = lnX - shared.lnr[i];
   shared.r[i] = x;
   shared.lnr[i] = lnX;
-  shared.ws = 0.0;
-  for (std::int32_t k = 0; k < counted_; ++k)
-    shared.ws += shared.r[static_cast<std::size_t>(k)] *
-                 tables_.ePsLookUpTable[static_cast<std::size_t>(first_ + k)];
+  shared.ws = weightedNeutral(shared);
   return change;
+}
+
+double DfeLikelihood::weightedNeutral(const Shared& shared) const {
+  double ws = 0.0;
+  for (std::int32_t k = 0; k < counted_; ++k)
+    ws += shared.r[static_cast<std::size_t>(k)] *
+          tables_.ePsLookUpTable[static_cast<std::size_t>(first_ + k)];
+  return ws;
 }
 
 void DfeLikelihood::blockSums(std::size_t block) const {
@@ -599,7 +608,10 @@ void DfeLikelihood::blockSums(std::size_t block) const {
   const auto width = static_cast<std::size_t>(counted_);
   double* load = blockSums_.data() + block * (2 * width + 1);
   double* count = load + width;
-  std::fill(load, load + 2 * width + 1, 0.0);
+  std::fill(load, load + width, 0.0);
+  // The counts of all the block's genes, less those of genes outside the grid.
+  const double* allCounts = blockCounts_.data() + block * width;
+  std::copy(allCounts, allCounts + width, count);
   const Shared& shared = *shared_;
   const bool adaptiveClass = settings_.model == Model::AdaptiveStrength;
   double neutralLoad = 0.0;
@@ -610,13 +622,16 @@ void DfeLikelihood::blockSums(std::size_t block) const {
     refresh(k);
     const GeneState& state = state_[k];
     if (!std::isfinite(state.ll)) ++totals.nonFinite;
-    if (state.cell < 0) continue;
+    const double* geneCount = count_.data() + k * width;
+    if (state.cell < 0) {
+      for (std::size_t c = 0; c < width; ++c) count[c] -= geneCount[c];
+      continue;
+    }
     const Gene& gene = genes_[k];
     if (divergenceAggregated_) addDivergence(gene, state, totals.divergence);
     const double nu = state.n * state.u;
     const double geneLoad = nu * gene.ln;
     neutralLoad += nu * gene.ls;
-    const double* geneCount = count_.data() + k * width;
     if (adaptiveClass) {
       for (std::int32_t c = 0; c < counted_; ++c)
         load[c] += geneLoad * mixture(shared, state.cell, state.a, c);
@@ -624,7 +639,6 @@ void DfeLikelihood::blockSums(std::size_t block) const {
       const double* e = values(state.cell);
       for (std::size_t c = 0; c < width; ++c) load[c] += geneLoad * e[c];
     }
-    for (std::size_t c = 0; c < width; ++c) count[c] += geneCount[c];
   }
   load[2 * width] = neutralLoad;
 }
@@ -893,6 +907,23 @@ double DfeLikelihood::propose(std::int32_t p, double x) {
     pending_ = Pending::Gene;
     return geneProposal(p, x, *geneCandidate_);
   }
+  const std::int32_t f = p - layout_.rOffset;
+  if (settings_.model != Model::AdaptiveStrength && f >= 2 && f <= layout_.classes) {
+    // A class weight, worked out from the current shared parameters without copying them.
+    const std::int32_t c = f - first_;
+    if (c < 1) {
+      // The weight of a class left out of the likelihood.
+      pending_ = Pending::ValueAlone;
+      return unchanged();
+    }
+    // Every gene inside the grid moves by -dr N u (Ln e_f + Ls E0_f) + dln(r) c_f.
+    ensureSums(true);
+    pending_ = Pending::ClassInPlace;
+    const auto i = static_cast<std::size_t>(c);
+    pendingLnWeight_ = std::log(x);
+    return unchanged() + (-(x - shared_->r[i]) * classLoad_[i] +
+                          (pendingLnWeight_ - shared_->lnr[i]) * classCount_[i]);
+  }
   *candidateShared_ = *shared_;
   Change& change = *pendingChange_;
   change = apply(p, x, *candidateShared_);
@@ -957,6 +988,17 @@ void DfeLikelihood::accept() {
       classSumsValid_ = false;
       divergenceSumsValid_ = divergenceAggregated_;
       divergenceSums_ = candidateTotals_.divergence;
+      break;
+    case Pending::ClassInPlace: {
+      Shared& shared = *shared_;
+      const auto i = static_cast<std::size_t>(proposed_ - layout_.rOffset - first_);
+      shared.r[i] = proposedValue_;
+      shared.lnr[i] = pendingLnWeight_;
+      shared.ws = weightedNeutral(shared);
+      shared.weights = ++weightsIssued_;
+      break;
+    }
+    case Pending::ValueAlone:
       break;
     case Pending::SharedAlone:
     case Pending::Class:

@@ -212,6 +212,8 @@ class DfeLikelihood {
   double geneProposal(std::int32_t p, double x, GeneState& candidate) const;
   // Evaluates the candidates of a shared change gene by gene; returns their sum.
   double proposeShared(const Change& change);
+  // V = Sum_f r_f E0_f.
+  double weightedNeutral(const Shared& shared) const;
   // Sums over the genes inside the grid of what a shared change multiplies: per class the
   // polymorphism load Sum_g N u (Ln e_f + Ls E0_f) and the counts; with the divergence in
   // aggregate form, Sum Lnd u e_D, Sum Lsd u, Sum Dn and Sum Ds. ensureSums makes the
@@ -271,6 +273,7 @@ class DfeLikelihood {
   std::size_t blockSize_ = 16;
   std::size_t blocks_ = 0;
   mutable std::vector<double> blockSums_;
+  std::vector<double> blockCounts_;  // per block and class: the counts of all its genes
   // W along a row of the grid at some class weights: every gene sits on the shape's row,
   // so a row's W serves all of them, for the current parameters and a candidate's.
   struct RowWeights {
@@ -315,17 +318,20 @@ class DfeLikelihood {
   bool divergenceSumsValid_ = false;
   enum class Pending {
     Nothing,
-    Gene,         // geneCandidate_ replaces the gene's state
-    Shared,       // the changed candidates replace their genes' states
-    SharedAlone,  // only the shared parameters change
-    Class,        // every gene's sums move by the class's share
-    Divergence,   // every gene's divergence part changes
+    Gene,          // geneCandidate_ replaces the gene's state
+    Shared,        // the changed candidates replace their genes' states
+    SharedAlone,   // only the shared parameters change
+    Class,         // every gene's sums move by the class's share
+    ClassInPlace,  // likewise, the weight set in the shared parameters on acceptance
+    ValueAlone,    // nothing the likelihood reads
+    Divergence,    // every gene's divergence part changes
   };
   Pending pending_ = Pending::Nothing;
   std::unique_ptr<Change> pendingChange_;
   std::int32_t proposed_ = 0;  // the position of the pending proposal
   double proposedValue_ = 0.0;
-  std::int64_t nonFinite_ = 0;  // genes whose current value is infinite or not a number
+  double pendingLnWeight_ = 0.0;  // ln of a proposed class weight
+  std::int64_t nonFinite_ = 0;    // genes whose current value is infinite or not a number
   GeneTeam* team_ = nullptr;
 };
 
