@@ -8,6 +8,21 @@
 #include "dfe/gene_team.h"
 
 namespace zelk::dfe {
+namespace {
+
+// Sum_c a_c b_c in two running sums, so that the additions need not wait for each other.
+[[gnu::always_inline]] inline double dotProduct(const double* a, const double* b, std::size_t n) {
+  double sum[2] = {0.0, 0.0};
+  std::size_t c = 0;
+  for (; c + 2 <= n; c += 2) {
+    sum[0] += a[c] * b[c];
+    sum[1] += a[c + 1] * b[c + 1];
+  }
+  if (c < n) sum[0] += a[c] * b[c];
+  return sum[0] + sum[1];
+}
+
+}  // namespace
 
 ParameterLayout ParameterLayout::of(Model model, std::int32_t genes, std::int32_t classes) {
   ParameterLayout layout;
@@ -284,16 +299,7 @@ double DfeLikelihood::weighted(const Shared& shared, std::int32_t cell, std::int
     for (std::int32_t c = 0; c < counted_; ++c) w += r[c] * mixture(shared, cell, a, c);
     return w;
   }
-  const double* e = values(cell);
-  const auto width = static_cast<std::size_t>(counted_);
-  double w[2] = {0.0, 0.0};
-  std::size_t c = 0;
-  for (; c + 2 <= width; c += 2) {
-    w[0] += r[c] * e[c];
-    w[1] += r[c + 1] * e[c + 1];
-  }
-  if (c < width) w[0] += r[c] * e[c];
-  return w[0] + w[1];
+  return dotProduct(r, values(cell), static_cast<std::size_t>(counted_));
 }
 
 void DfeLikelihood::sums(std::int32_t g, const Shared& shared, GeneState& state) const {
@@ -340,8 +346,30 @@ void DfeLikelihood::prepareRows(const Shared& current, const Shared* candidate) 
     const std::int32_t columns = tables_.maxMeanSIndex;
     row.w.resize(static_cast<std::size_t>(columns));
     const std::int32_t first = (static_cast<std::int32_t>(shared->row) - 1) * columns;
-    for (std::int32_t m = 0; m < columns; ++m)
-      row.w[static_cast<std::size_t>(m)] = weighted(*shared, first + m, 0);
+    const double* r = shared->r.data();
+    const auto width = static_cast<std::size_t>(counted_);
+    // Four grid points at a time, each summed as dotProduct sums it, so that the four
+    // points' additions overlap.
+    std::int32_t m = 0;
+    for (; m + 4 <= columns; m += 4) {
+      const double* e[4] = {values(first + m), values(first + m + 1), values(first + m + 2),
+                            values(first + m + 3)};
+      double even[4] = {0.0, 0.0, 0.0, 0.0};
+      double odd[4] = {0.0, 0.0, 0.0, 0.0};
+      std::size_t c = 0;
+      for (; c + 2 <= width; c += 2) {
+        for (int j = 0; j < 4; ++j) {
+          even[j] += r[c] * e[j][c];
+          odd[j] += r[c + 1] * e[j][c + 1];
+        }
+      }
+      for (int j = 0; j < 4; ++j) {
+        if (c < width) even[j] += r[c] * e[j][c];
+        row.w[static_cast<std::size_t>(m + j)] = even[j] + odd[j];
+      }
+    }
+    for (; m < columns; ++m)
+      row.w[static_cast<std::size_t>(m)] = dotProduct(r, values(first + m), width);
     kept = &row;
   }
 }
@@ -357,16 +385,7 @@ double DfeLikelihood::dotAt(std::int32_t g, std::int32_t cell) const {
   }
   const auto width = static_cast<std::size_t>(counted_);
   const double* pn = pn_.data() + static_cast<std::size_t>(g - 1) * width;
-  const double* lnE = logs(cell);
-  // Two running sums, so that the additions need not wait for each other.
-  double d[2] = {0.0, 0.0};
-  std::size_t c = 0;
-  for (; c + 2 <= width; c += 2) {
-    d[0] += pn[c] * lnE[c];
-    d[1] += pn[c + 1] * lnE[c + 1];
-  }
-  if (c < width) d[0] += pn[c] * lnE[c];
-  const double dot = d[0] + d[1];
+  const double dot = dotProduct(pn, logs(cell), width);
   if (slot != nullptr) *slot = {cell, dot};
   return dot;
 }

@@ -19,8 +19,10 @@ void relax() {
 }  // namespace
 
 GeneTeam::GeneTeam(int threads) {
-  for (auto& piece : pieces_)
+  for (auto& piece : pieces_) {
     piece.lanes = std::make_unique<Lane[]>(static_cast<std::size_t>(std::max(threads, 1)));
+    piece.done = std::make_unique<Done[]>(static_cast<std::size_t>(std::max(threads, 1)));
+  }
   for (int i = 1; i < threads; ++i) workers_.emplace_back([this, i] { serve(i); });
 }
 
@@ -31,24 +33,28 @@ GeneTeam::~GeneTeam() {
   workers_.clear();
 }
 
-void GeneTeam::take(Piece& piece, int owner, int chunk, int self) const {
-  Lane& lane = piece.lanes[static_cast<std::size_t>(owner)];
-  if (lane.taken[chunk].exchange(1, std::memory_order_acq_rel) != 0) return;
+std::int32_t GeneTeam::take(Piece& piece, int owner, int chunk) const {
+  std::atomic<std::uint8_t>& taken = piece.lanes[static_cast<std::size_t>(owner)].taken[chunk];
+  // Looking before claiming leaves the line with its owner when the chunk is gone already.
+  if (taken.load(std::memory_order_relaxed) != 0 ||
+      taken.exchange(1, std::memory_order_acq_rel) != 0)
+    return 0;
   const std::int64_t chunks = static_cast<std::int64_t>(size()) * kChunksPerThread;
   const std::int64_t c = static_cast<std::int64_t>(owner) * kChunksPerThread + chunk;
   const auto begin = static_cast<std::int32_t>(piece.count * c / chunks);
   const auto end = static_cast<std::int32_t>(piece.count * (c + 1) / chunks);
   if (begin < end) (*piece.work)(begin, end);
-  piece.lanes[static_cast<std::size_t>(self)].done.fetch_add(end - begin,
-                                                             std::memory_order_acq_rel);
+  return end - begin;
 }
 
 void GeneTeam::claim(Piece& piece, int self) const {
-  for (int chunk = 0; chunk < kChunksPerThread; ++chunk) take(piece, self, chunk, self);
+  std::int32_t done = 0;
+  for (int chunk = 0; chunk < kChunksPerThread; ++chunk) done += take(piece, self, chunk);
   for (int j = 1; j < size(); ++j) {
     const int owner = (self + j) % size();
-    for (int chunk = kChunksPerThread - 1; chunk >= 0; --chunk) take(piece, owner, chunk, self);
+    for (int chunk = kChunksPerThread - 1; chunk >= 0; --chunk) done += take(piece, owner, chunk);
   }
+  piece.done[static_cast<std::size_t>(self)].done.store(done, std::memory_order_release);
 }
 
 void GeneTeam::serve(int self) {
@@ -93,9 +99,9 @@ void GeneTeam::run(std::int32_t count,
   piece.work = &work;
   piece.count = count;
   for (int t = 0; t < size(); ++t) {
-    Lane& lane = piece.lanes[static_cast<std::size_t>(t)];
-    for (auto& taken : lane.taken) taken.store(0, std::memory_order_relaxed);
-    lane.done.store(0, std::memory_order_relaxed);
+    for (auto& taken : piece.lanes[static_cast<std::size_t>(t)].taken)
+      taken.store(0, std::memory_order_relaxed);
+    piece.done[static_cast<std::size_t>(t)].done.store(0, std::memory_order_relaxed);
   }
   round_.store(round, std::memory_order_release);
   if (sleeping_.load() > 0) round_.notify_all();
@@ -103,7 +109,7 @@ void GeneTeam::run(std::int32_t count,
   const auto finished = [&] {
     std::int32_t done = 0;
     for (int t = 0; t < size(); ++t)
-      done += piece.lanes[static_cast<std::size_t>(t)].done.load(std::memory_order_acquire);
+      done += piece.done[static_cast<std::size_t>(t)].done.load(std::memory_order_acquire);
     return done;
   };
   while (finished() < count) relax();

@@ -40,15 +40,20 @@ class GeneTeam {
   // One piece of work. Two alternate, so that a thread that wakes late for a finished piece
   // reads that piece's state while the next piece is being set up in the other.
   static constexpr int kChunksPerThread = 4;
-  // A thread's chunks and what it has done, on a cache line of their own.
+  // A thread's chunks, claimed by the owner or another thread, and apart (so that the
+  // caller waiting on it does not take the claims' cache line away) the indices the thread
+  // finished, written once it has claimed all it can.
   struct alignas(64) Lane {
-    std::atomic<std::uint8_t> taken[kChunksPerThread];  // claimed, by the owner or another
-    std::atomic<std::int32_t> done{0};                  // indices this thread finished
+    std::atomic<std::uint8_t> taken[kChunksPerThread];
+  };
+  struct alignas(64) Done {
+    std::atomic<std::int32_t> done{0};
   };
   struct Piece {
     const std::function<void(std::int32_t, std::int32_t)>* work = nullptr;
     std::int32_t count = 0;
     std::unique_ptr<Lane[]> lanes;
+    std::unique_ptr<Done[]> done;
     std::atomic<int> active{0};  // threads other than the caller looking at it
   };
 
@@ -56,8 +61,8 @@ class GeneTeam {
   // Runs thread `self`'s chunks of the piece that no other thread has claimed, then the
   // other threads' unclaimed chunks.
   void claim(Piece& piece, int self) const;
-  // Runs chunk `chunk` of thread `owner` if it is still unclaimed.
-  void take(Piece& piece, int owner, int chunk, int self) const;
+  // Runs chunk `chunk` of thread `owner` if it is still unclaimed; returns the indices run.
+  std::int32_t take(Piece& piece, int owner, int chunk) const;
 
   std::vector<std::jthread> workers_;
   std::atomic<std::uint32_t> round_{0};
