@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "dfe/gene_team.h"
+#include "dfe/step_draws.h"
 
 namespace zelk::dfe {
 namespace {
@@ -792,8 +793,16 @@ struct DfeLikelihood::Trial {
   double wn = 0.0, dot = 0.0;
 };
 
-void DfeLikelihood::sweepGene(std::size_t k, const std::vector<double>& x,
-                              const std::vector<double>& v, std::vector<double>& steps) {
+bool DfeLikelihood::drawMove(std::int32_t p, GeneMoves& moves, double& x, double& v) const {
+  const auto i = static_cast<std::size_t>(p);
+  if (moves.lower[i] == moves.upper[i]) return false;  // a position without room to move
+  PositionDraws draws(moves.stepKey, p);
+  x = proposeValue(parameters_[i], moves.steps[i], moves.lower[i], moves.upper[i], draws);
+  v = draws.next();
+  return true;
+}
+
+void DfeLikelihood::sweepGene(std::size_t k, GeneMoves& moves) {
   // The same values as geneProposal and evaluate give, without copying the gene's state, for
   // a gene inside the grid (not of the adaptive-class model) whose size factor keeps it
   // there; anything else goes the general way.
@@ -801,10 +810,13 @@ void DfeLikelihood::sweepGene(std::size_t k, const std::vector<double>& x,
   const Gene& gene = genes_[k];
   const Shared& shared = *shared_;
   const auto g = static_cast<std::int32_t>(k) + 1;
-  const auto atN = static_cast<std::size_t>(2 * g - 2);
+  std::vector<double>& steps = moves.steps;
+  const auto atN = static_cast<std::size_t>(2 * g - 1);
   const auto atU = atN + 1;
-  if (!std::isnan(x[atN])) {
-    Trial trial{x[atN], state.u, std::log(x[atN]), state.lnU, state.cell, 0, state.wn, state.dot};
+  double x = 0.0;
+  double v = 0.0;
+  if (drawMove(2 * g - 1, moves, x, v)) {
+    Trial trial{x, state.u, std::log(x), state.lnU, state.cell, 0, state.wn, state.dot};
     const double column = columnOf(shared.lnMeanS + trial.lnN);
     if (tables_.inGrid(shared.row, column)) {
       const auto m = static_cast<std::int32_t>(column);
@@ -820,7 +832,7 @@ void DfeLikelihood::sweepGene(std::size_t k, const std::vector<double>& x,
         div = divergencePart(gene, shared, trial);
       const double ll = poly + div;
       const double change = ll - state.ll;
-      const bool taken = metropolisTakes(change, v[atN]);
+      const bool taken = metropolisTakes(change, v);
       if (taken) {
         state.n = trial.n;
         state.lnN = trial.lnN;
@@ -831,55 +843,53 @@ void DfeLikelihood::sweepGene(std::size_t k, const std::vector<double>& x,
         state.poly = poly;
         state.div = div;
         state.ll = ll;
-        parameters_[atN + 1] = trial.n;
+        parameters_[atN] = trial.n;
       }
-      adaptStep(steps[atN + 1], taken);
+      adaptStep(steps[atN], taken);
     } else {
       GeneState candidate;
-      const double change = geneProposal(2 * g - 1, x[atN], candidate);
-      const bool taken = metropolisTakes(change, v[atN]);
+      const double change = geneProposal(2 * g - 1, x, candidate);
+      const bool taken = metropolisTakes(change, v);
       if (taken) {
         state = candidate;
-        parameters_[atN + 1] = x[atN];
+        parameters_[atN] = x;
       }
-      adaptStep(steps[atN + 1], taken);
+      adaptStep(steps[atN], taken);
     }
   }
-  if (!std::isnan(x[atU])) {
+  if (drawMove(2 * g, moves, x, v)) {
     // A rate factor moves no gene on the grid.
     if (state.cell < 0) {
       GeneState candidate;
-      const double change = geneProposal(2 * g, x[atU], candidate);
-      const bool taken = metropolisTakes(change, v[atU]);
+      const double change = geneProposal(2 * g, x, candidate);
+      const bool taken = metropolisTakes(change, v);
       if (taken) {
         state = candidate;
-        parameters_[atU + 1] = x[atU];
+        parameters_[atU] = x;
       }
-      adaptStep(steps[atU + 1], taken);
+      adaptStep(steps[atU], taken);
       return;
     }
-    const Trial trial{state.n,    x[atU], state.lnN, std::log(x[atU]),
-                      state.cell, 0,      state.wn,  state.dot};
+    const Trial trial{state.n, x, state.lnN, std::log(x), state.cell, 0, state.wn, state.dot};
     const double poly = polymorphismPart(gene, shared, trial);
     const double div =
         settings_.model != Model::RPPQ ? divergencePart(gene, shared, trial) : state.div;
     const double ll = poly + div;
     const double change = ll - state.ll;
-    const bool taken = metropolisTakes(change, v[atU]);
+    const bool taken = metropolisTakes(change, v);
     if (taken) {
       state.u = trial.u;
       state.lnU = trial.lnU;
       state.poly = poly;
       state.div = div;
       state.ll = ll;
-      parameters_[atU + 1] = trial.u;
+      parameters_[atU] = trial.u;
     }
-    adaptStep(steps[atU + 1], taken);
+    adaptStep(steps[atU], taken);
   }
 }
 
-void DfeLikelihood::sweepGenes(const std::vector<double>& x, const std::vector<double>& v,
-                               std::vector<double>& steps) {
+void DfeLikelihood::sweepGenes(GeneMoves& moves) {
   pending_ = Pending::Nothing;
   // Blocks of genes, each decided and then summed for the class weights by one thread.
   prepareRows(*shared_, nullptr);
@@ -891,20 +901,21 @@ void DfeLikelihood::sweepGenes(const std::vector<double>& x, const std::vector<d
       for (std::size_t i = block * blockSize_; i < end; ++i) {
         refresh(i);
         if (settings_.model != Model::AdaptiveStrength && state_[i].cell >= 0) {
-          sweepGene(i, x, v, steps);
+          sweepGene(i, moves);
           continue;
         }
         const auto g = static_cast<std::int32_t>(i);
         for (const std::int32_t p : {2 * g + 1, 2 * g + 2}) {
-          const auto at = static_cast<std::size_t>(p - 1);
-          if (std::isnan(x[at])) continue;  // a position without room to move
-          const double change = geneProposal(p, x[at], candidate);
-          const bool taken = metropolisTakes(change, v[at]);
+          double x = 0.0;
+          double v = 0.0;
+          if (!drawMove(p, moves, x, v)) continue;
+          const double change = geneProposal(p, x, candidate);
+          const bool taken = metropolisTakes(change, v);
           if (taken) {
             state_[i] = candidate;
-            parameters_[static_cast<std::size_t>(p)] = x[at];
+            parameters_[static_cast<std::size_t>(p)] = x;
           }
-          adaptStep(steps[static_cast<std::size_t>(p)], taken);
+          adaptStep(moves.steps[static_cast<std::size_t>(p)], taken);
         }
       }
       blockSums(block);

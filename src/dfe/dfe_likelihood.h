@@ -145,14 +145,21 @@ class DfeLikelihood {
   void start(const std::vector<double>& parameters);
   double propose(std::int32_t p, double x);
   void accept();
+  // What a sweep needs to propose and decide the gene positions of a step: the step's key
+  // for the draws (StepDraws), and the limits and step widths by position (1-based).
+  struct GeneMoves {
+    std::uint64_t stepKey = 0;
+    const std::vector<double>& lower;
+    const std::vector<double>& upper;
+    std::vector<double>& steps;
+  };
   // The gene positions 1..2G in order, as propose and accept would take them, with the
-  // genes spread over the team: x[p - 1] is position p's proposal (not a number: the
-  // position is skipped) and v[p - 1] the uniform draw that decides it, both drawn in the
-  // sampler's order beforehand (a gene position's proposal depends on nothing but its own
-  // value and step width). Adapts steps[p], position p's step width, with adaptStep; each
-  // thread keeps to its own genes' widths, so no two threads write next to each other.
-  void sweepGenes(const std::vector<double>& x, const std::vector<double>& v,
-                  std::vector<double>& steps);
+  // genes spread over the team: each position's proposal (proposeValue) and the uniform
+  // that decides it are its draws of the step, taken by the thread that decides it (a gene
+  // position's proposal depends on nothing but its own value and step width). A position
+  // whose limits are equal is skipped. Widths are adapted with adaptStep; each thread keeps
+  // to its own genes' widths, so no two threads write next to each other.
+  void sweepGenes(GeneMoves& moves);
   const std::vector<double>& parameters() const { return parameters_; }
   // A gene's current log-likelihood, and the sum over all genes in gene order.
   double geneValue(std::int32_t g) const;
@@ -226,9 +233,10 @@ class DfeLikelihood {
   template <class State>
   [[gnu::always_inline]] double divergencePart(const Gene& gene, const Shared& shared,
                                                const State& state) const;
-  // Decides gene k's two positions in a sweep (x, v and steps as for sweepGenes).
-  void sweepGene(std::size_t k, const std::vector<double>& x, const std::vector<double>& v,
-                 std::vector<double>& steps);
+  // Decides gene k's two positions in a sweep.
+  void sweepGene(std::size_t k, GeneMoves& moves);
+  // Position p's proposal x and decision draw v; false for a position without room to move.
+  bool drawMove(std::int32_t p, GeneMoves& moves, double& x, double& v) const;
 
   ModelSettings settings_;
   ParameterLayout layout_;

@@ -7,7 +7,7 @@
 #include "common/numbers.h"
 #include "common/parallel.h"
 #include "dfe/gene_team.h"
-#include "shell/generator.h"
+#include "dfe/step_draws.h"
 #include "stats/special_function.h"
 
 namespace zelk::dfe {
@@ -582,57 +582,31 @@ bool DFEmethods::MCMC(RunContext& context) {
     chain.setTeam(team.get());
   }
   chain.start(parameters);
-  Generator random(context.platform.seed());
+  const StepDraws draws(context.platform.seed());
   samples.initialise(sampling > 0 ? (reps - burnIn) / sampling : 0, sampleColumns(),
                      sampleTitles());
   recordedSamples = 0;
 
-  // A proposal: the current value moved by up to half the step width either way, drawn
-  // again until it lies strictly inside the limits; the width shrinks after 20 tries.
-  const auto propose = [&](std::size_t i) {
-    const double lower = lowerLimits[i];
-    const double upper = upperLimits[i];
-    const double current = chain.parameters()[i];
-    double x = 0;
-    int tries = 0;
-    do {
-      x = current + steps[i] * (random.uniform() - 0.5);
-      ++tries;
-      if (tries > 20) steps[i] *= 0.95;
-    } while (!(lower < x && x < upper));
-    return x;
-  };
   const std::int32_t genePositions = 2 * noOfGenes;
-  std::vector<double> proposals(static_cast<std::size_t>(noOfParameters));
-  std::vector<double> decisions(static_cast<std::size_t>(noOfParameters));
 
   progressWindow& progress = context.progress;
   progress.start("Burn-in", burnIn);
   const std::int32_t last = reps + burnIn;
   bool cancelled = false;
   for (std::int32_t t = 1; t <= last && !cancelled; ++t) {
-    // A position's proposal and the uniform that decides it depend only on the position's
-    // own value and step width, which no other position's decision changes, so all of a
-    // step's draws are taken first, in the positions' order. The genes then decide their
-    // positions side by side, and then the shared positions one after another.
-    for (std::int32_t p = 1; p <= noOfParameters; ++p) {
-      const auto i = static_cast<std::size_t>(p);
-      const auto at = static_cast<std::size_t>(p - 1);
-      if (lowerLimits[i] == upperLimits[i]) {
-        proposals[at] = std::numeric_limits<double>::quiet_NaN();
-        continue;
-      }
-      proposals[at] = propose(i);
-      decisions[at] = random.uniform();
-    }
-    chain.sweepGenes(proposals, decisions, steps);
+    // The gene positions first, decided side by side; then the shared positions, one after
+    // another. Each position's proposal and decision come from its own draws of the step.
+    DfeLikelihood::GeneMoves moves{draws.stepKey(t), lowerLimits, upperLimits, steps};
+    chain.sweepGenes(moves);
     for (std::int32_t p = genePositions + 1; p <= noOfParameters; ++p) {
       const auto i = static_cast<std::size_t>(p);
-      const auto at = static_cast<std::size_t>(p - 1);
-      if (std::isnan(proposals[at])) continue;
+      if (lowerLimits[i] == upperLimits[i]) continue;
+      PositionDraws positionDraws(moves.stepKey, p);
+      const double x = proposeValue(chain.parameters()[i], steps[i], lowerLimits[i], upperLimits[i],
+                                    positionDraws);
       // The change of the log-likelihood of all genes.
-      const double change = chain.propose(p, proposals[at]);
-      const bool taken = metropolisTakes(change, decisions[at]);
+      const double change = chain.propose(p, x);
+      const bool taken = metropolisTakes(change, positionDraws.next());
       if (taken) chain.accept();
       adaptStep(steps[i], taken);
     }

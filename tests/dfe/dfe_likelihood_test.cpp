@@ -7,6 +7,7 @@
 
 #include "dfe/dfe_methods.h"
 #include "dfe/gene_team.h"
+#include "dfe/step_draws.h"
 #include "dfe_fixtures.h"
 #include "literal_dfe.h"
 
@@ -296,15 +297,18 @@ TEST(DfeLikelihood, ATeamOfThreadsGivesTheSameValuesAsOneThread) {
   walk(together, walkTogether, 3000);
   // Sweeps over the gene positions, decided gene by gene on the team's threads.
   const auto positions = static_cast<std::size_t>(2 * genes.rows());
-  std::vector<double> x(positions), v(positions);
-  std::vector<double> stepsAlone(positions + 1, 1.0), stepsTogether(positions + 1, 1.0);
-  for (int sweep = 0; sweep < 20; ++sweep) {
-    for (std::size_t i = 0; i < positions; ++i) {
-      x[i] = alone.parameters()[i + 1] * (0.7 + 0.6 * random.uniform());
-      v[i] = random.uniform();
-    }
-    alone.sweepGenes(x, v, stepsAlone);
-    together.sweepGenes(x, v, stepsTogether);
+  // Wide limits and widths of a fifth of each value, with a few positions held fixed.
+  std::vector<double> lower(positions + 1, 0.0), upper(positions + 1, 1e7);
+  for (std::size_t i = 7; i <= positions; i += 97) lower[i] = upper[i] = alone.parameters()[i];
+  std::vector<double> stepsAlone(positions + 1), stepsTogether(positions + 1);
+  for (std::size_t i = 1; i <= positions; ++i)
+    stepsAlone[i] = stepsTogether[i] = 0.2 * alone.parameters()[i];
+  const StepDraws draws(8);
+  for (int sweep = 1; sweep <= 20; ++sweep) {
+    DfeLikelihood::GeneMoves movesAlone{draws.stepKey(sweep), lower, upper, stepsAlone};
+    DfeLikelihood::GeneMoves movesTogether{draws.stepKey(sweep), lower, upper, stepsTogether};
+    alone.sweepGenes(movesAlone);
+    together.sweepGenes(movesTogether);
     EXPECT_EQ(stepsAlone, stepsTogether);
   }
   EXPECT_EQ(alone.parameters(), together.parameters());

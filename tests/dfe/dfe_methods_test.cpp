@@ -192,13 +192,13 @@ TEST(DFEmethods, ASeededRunWritesThisExactReportAndSampleTable) {
   EXPECT_EQ(bench.report(),
             "\nRunning method of RP and Moffrey (2009) Mol. Biol. Evol.\t\n\n"
             "Dataset genes.tsv\t\n\n"
-            "Shape parameter : 0.24101   ( 0. , 0.29821 )\n"
-            "Mean selection (4Ns) : 6598.03888   ( 0. , 13557.86287 )\n"
-            "Ns(0-1) : 0.12817   ( 0.02449 )\n"
-            "Ns(1-10) : 0.09545   ( 0.02526 )\n"
-            "Ns(10-100) : 0.16615   ( 0.05106 )\n"
-            "Ns(>100) : 0.61023   ( 0.09511 )\n"
-            "alpha : 0.05309   ( -0.44357 , 0.4451 )\n");
+            "Shape parameter : 0.19675   ( 0. , 0.24142 )\n"
+            "Mean selection (4Ns) : 9306.45005   ( 0. , 15118.85885 )\n"
+            "Ns(0-1) : 0.15682   ( 0.04492 )\n"
+            "Ns(1-10) : 0.08653   ( 0.00661 )\n"
+            "Ns(10-100) : 0.13584   ( 0.01005 )\n"
+            "Ns(>100) : 0.6208   ( 0.05043 )\n"
+            "alpha : -0.14658   ( -0.90124 , 0.17319 )\n");
   EXPECT_EQ(bench.platform.saveRequests, std::vector<std::string>{"resultsFile.txt|TEXT"});
   const std::string samples = bench.dir.read("samples.txt");
   EXPECT_EQ(samples.substr(0, samples.find('\n')),

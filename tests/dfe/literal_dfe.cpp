@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "shell/generator.h"
+#include "dfe/step_draws.h"
 #include "stats/special_function.h"
 
 namespace zelk::testing {
@@ -118,7 +118,7 @@ std::vector<std::vector<double>> literalSamples(const LiteralDfe& model, Literal
   auto& par = chain.parameters;
   const auto P = static_cast<std::int32_t>(par.size()) - 1;
   const std::int32_t G = model.genes();
-  Generator random(seed);
+  const dfe::StepDraws draws(seed);
   std::vector<double> logL(static_cast<std::size_t>(G) + 1);
   std::vector<double> candidates(static_cast<std::size_t>(G) + 1);
   for (std::int32_t g = 1; g <= G; ++g)
@@ -127,14 +127,17 @@ std::vector<std::vector<double>> literalSamples(const LiteralDfe& model, Literal
   std::vector<std::vector<double>> rows;
 
   for (std::int32_t t = 1; t <= reps + burnIn; ++t) {
+    const std::uint64_t stepKey = draws.stepKey(t);
     for (std::int32_t p = 1; p <= P; ++p) {
       const auto i = static_cast<std::size_t>(p);
       if (chain.lower[i] == chain.upper[i]) continue;
       const double old = par[i];
+      // Position p's draws of step t, in turn: the proposal's tries, then the decision.
+      std::uint32_t drawn = 0;
       int tries = 0;
       double x = 0;
       do {
-        x = par[i] + chain.steps[i] * (random.uniform() - 0.5);
+        x = par[i] + chain.steps[i] * (dfe::StepDraws::uniform(stepKey, p, drawn++) - 0.5);
         ++tries;
         if (tries > 20) chain.steps[i] *= 0.95;
       } while (!(chain.lower[i] < x && x < chain.upper[i]));
@@ -152,7 +155,7 @@ std::vector<std::vector<double>> literalSamples(const LiteralDfe& model, Literal
         Lold = logL[static_cast<std::size_t>(gene)];
         Lnew = model.logLikelihood(p, par);
       }
-      const double v = random.uniform();
+      const double v = dfe::StepDraws::uniform(stepKey, p, drawn++);
       if (Lold < Lnew || std::log(v) < Lnew - Lold) {
         chain.steps[i] /= 0.95;
         if (chain.evaluateAll[i]) {
