@@ -6,11 +6,11 @@
 //
 // The program is timed over the whole default run (100,000 burn-in and 1,000,000 steps, a
 // sample every 1000) where that takes under two minutes, or over about fifteen seconds of
-// it otherwise. Then both samplers go on from where that run ended, with the same step
-// widths and the same seed, so they take the same steps; each is timed over a few seconds
-// (the program over at least the literal's steps), alternately three times, and the
-// fastest kept. The speed-up is
-// the ratio of those two rates, and the samples both record are compared. From
+// it otherwise, three times from the start values, and the fastest kept. Then both samplers
+// go on from where that run ended, with the same step widths and the same seed, so they
+// take the same steps; each is timed over a few seconds (the program over at least the
+// literal's steps), alternately three times, and the fastest kept. The speed-up is the
+// ratio of those two rates, and the samples both record are compared. From
 // DFEmethods::kParallelGenes genes on, the program spreads the genes over all cores.
 
 #include <algorithm>
@@ -213,9 +213,14 @@ std::optional<Row> measure(std::int32_t genes, const testing::TempDir& dir,
     burnIn = steps / 11;
     reps = steps - burnIn;
   }
-  if (!run.prepare(burnIn, reps, 1000)) return std::nullopt;
   row.fastSteps = burnIn + reps;
-  row.fastRate = row.fastSteps / run.sample();
+  double fastest = 0;
+  for (int repeat = 0; repeat < kRepeats; ++repeat) {
+    if (!run.prepare(burnIn, reps, 1000)) return std::nullopt;
+    const double took = run.sample();
+    fastest = repeat == 0 ? took : std::min(fastest, took);
+  }
+  row.fastRate = row.fastSteps / fastest;
 
   // Both samplers side by side, from where that run ended: the chain has settled, as it
   // has for all but the first steps of a run, and both take the same steps from the same

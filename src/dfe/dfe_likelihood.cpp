@@ -485,7 +485,17 @@ void DfeLikelihood::evaluate(std::int32_t g, const Shared& shared, const Change&
   state.divergence = shared.divergence;
 }
 
-void DfeLikelihood::refresh(std::size_t k) const {
+inline void DfeLikelihood::refresh(std::size_t k) const {
+  // Most reads find the gene up to date; only the rest pay for a call.
+  const GeneState& state = state_[k];
+  const Shared& shared = *shared_;
+  if ((adopt_ && candidates_[k].changed) ||
+      (state.cell >= 0 &&
+       (state.weights != shared.weights || state.divergence != shared.divergence)))
+    catchUp(k);
+}
+
+void DfeLikelihood::catchUp(std::size_t k) const {
   GeneState& state = state_[k];
   Candidate& candidate = candidates_[k];
   if (adopt_ && candidate.changed) {

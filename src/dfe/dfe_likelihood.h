@@ -201,6 +201,7 @@ class DfeLikelihood {
   double dotAt(std::int32_t g, std::int32_t cell) const;
   // Brings gene k's cached values up to the current class weights and divergence factors.
   void refresh(std::size_t k) const;
+  [[gnu::noinline]] void catchUp(std::size_t k) const;
   // The change of the total when no gene's value changes: 0, or not a number when some
   // gene's value is infinite or undefined (the totals are then equal infinities or
   // undefined).

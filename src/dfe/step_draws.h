@@ -26,7 +26,9 @@ class StepDraws {
   // Draw number `draw` (0, 1, ...) of position p under a step's key: a double in [0, 1).
   static double uniform(std::uint64_t stepKey, std::int32_t p, std::uint32_t draw) {
     const std::uint64_t counter = (static_cast<std::uint64_t>(p) << 24) + draw;
-    return static_cast<double>(mix(stepKey + counter * kDrawGamma) >> 11) * 0x1.0p-53;
+    // The top 53 bits, converted as a signed number (they fit), which is one instruction.
+    const auto bits = static_cast<std::int64_t>(mix(stepKey + counter * kDrawGamma) >> 11);
+    return static_cast<double>(bits) * 0x1.0p-53;
   }
 
  private:
