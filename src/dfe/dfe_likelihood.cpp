@@ -327,7 +327,10 @@ double DfeLikelihood::weightedAt(const Shared& shared, std::int32_t cell,
 }
 
 void DfeLikelihood::prepareRows(const Shared& current, const Shared* candidate) {
-  if (settings_.model == Model::AdaptiveStrength) return;
+  // A row costs as much as W at every column; a pass reads W a few times per gene, so the
+  // row pays only with about as many genes as half the columns.
+  if (settings_.model == Model::AdaptiveStrength || 2 * layout_.genes < tables_.maxMeanSIndex)
+    return;
   const auto find = [&](const Shared& shared) -> RowWeights* {
     for (RowWeights& row : rows_)
       if (row.weights == shared.weights && row.row == shared.row) return &row;
