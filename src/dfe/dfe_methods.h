@@ -59,7 +59,7 @@ class DFEmethods {
   static constexpr const char* kStrength = "strengthEditField";
   // From this many genes on, the genes of a sweep over the gene positions and of a shared
   // parameter are evaluated on all cores.
-  static constexpr std::int32_t kParallelGenes = 80;
+  static constexpr std::int32_t kParallelGenes = 32;
 
   // "RPPQ" or "RPM"; the adaptive-strength model is the class AdaptiveStrength.
   explicit DFEmethods(const std::string& type);
