@@ -19,9 +19,16 @@ void relax() {
 }  // namespace
 
 GeneTeam::GeneTeam(int threads) {
-  for (auto& piece : pieces_) {
-    piece.lanes = std::make_unique<Lane[]>(static_cast<std::size_t>(std::max(threads, 1)));
-    piece.done = std::make_unique<Done[]>(static_cast<std::size_t>(std::max(threads, 1)));
+  const auto lanes = static_cast<std::size_t>(std::max(threads, 1));
+  for (std::uint32_t slot = 0; slot < 2; ++slot) {
+    Piece& piece = pieces_[slot];
+    piece.lanes = std::make_unique<Lane[]>(lanes);
+    piece.done = std::make_unique<Done[]>(lanes);
+    // As claimed by the round two before the first that uses the piece (rounds start at 1,
+    // which uses piece 1).
+    const std::uint32_t first = slot == 0 ? 2 : 1;
+    for (std::size_t t = 0; t < lanes; ++t)
+      for (auto& claimed : piece.lanes[t].claimed) claimed.store(first - 2);
   }
   for (int i = 1; i < threads; ++i) workers_.emplace_back([this, i] { serve(i); });
 }
@@ -33,11 +40,13 @@ GeneTeam::~GeneTeam() {
   workers_.clear();
 }
 
-std::int32_t GeneTeam::take(Piece& piece, int owner, int chunk) const {
-  std::atomic<std::uint8_t>& taken = piece.lanes[static_cast<std::size_t>(owner)].taken[chunk];
-  // Looking before claiming leaves the line with its owner when the chunk is gone already.
-  if (taken.load(std::memory_order_relaxed) != 0 ||
-      taken.exchange(1, std::memory_order_acq_rel) != 0)
+std::int32_t GeneTeam::take(Piece& piece, std::uint32_t round, int owner, int chunk) const {
+  std::atomic<std::uint32_t>& claimed = piece.lanes[static_cast<std::size_t>(owner)].claimed[chunk];
+  // A chunk still free holds the round two before (the piece's last use). Looking before
+  // claiming leaves the line with its owner when the chunk is gone already.
+  std::uint32_t free = round - 2;
+  if (claimed.load(std::memory_order_relaxed) != free ||
+      !claimed.compare_exchange_strong(free, round, std::memory_order_acq_rel))
     return 0;
   const std::int64_t chunks = static_cast<std::int64_t>(size()) * kChunksPerThread;
   const std::int64_t c = static_cast<std::int64_t>(owner) * kChunksPerThread + chunk;
@@ -47,14 +56,17 @@ std::int32_t GeneTeam::take(Piece& piece, int owner, int chunk) const {
   return end - begin;
 }
 
-void GeneTeam::claim(Piece& piece, int self) const {
+void GeneTeam::claim(Piece& piece, std::uint32_t round, int self) const {
   std::int32_t done = 0;
-  for (int chunk = 0; chunk < kChunksPerThread; ++chunk) done += take(piece, self, chunk);
+  for (int chunk = 0; chunk < kChunksPerThread; ++chunk) done += take(piece, round, self, chunk);
   for (int j = 1; j < size(); ++j) {
     const int owner = (self + j) % size();
-    for (int chunk = kChunksPerThread - 1; chunk >= 0; --chunk) done += take(piece, owner, chunk);
+    for (int chunk = kChunksPerThread - 1; chunk >= 0; --chunk)
+      done += take(piece, round, owner, chunk);
   }
-  piece.done[static_cast<std::size_t>(self)].done.store(done, std::memory_order_release);
+  piece.done[static_cast<std::size_t>(self)].roundAndCount.store(
+      (static_cast<std::uint64_t>(round) << 32) | static_cast<std::uint32_t>(done),
+      std::memory_order_release);
 }
 
 void GeneTeam::serve(int self) {
@@ -78,11 +90,7 @@ void GeneTeam::serve(int self) {
     }
     seen = now;
     if (stopping_.load()) return;
-    Piece& piece = pieces_[seen % 2];
-    piece.active.fetch_add(1, std::memory_order_acq_rel);
-    // A piece that has moved on while this thread woke is left alone.
-    if (round_.load(std::memory_order_acquire) == seen) claim(piece, self);
-    piece.active.fetch_sub(1, std::memory_order_acq_rel);
+    claim(pieces_[seen % 2], seen, self);
   }
 }
 
@@ -94,22 +102,22 @@ void GeneTeam::run(std::int32_t count,
   }
   const std::uint32_t round = round_.load(std::memory_order_relaxed) + 1;
   Piece& piece = pieces_[round % 2];
-  // A thread that woke late for this piece's previous use must have left it.
-  while (piece.active.load(std::memory_order_acquire) != 0) relax();
+  // Every chunk of the piece's last round was claimed and finished before that round
+  // ended, so no thread reads these while they change.
   piece.work = &work;
   piece.count = count;
-  for (int t = 0; t < size(); ++t) {
-    for (auto& taken : piece.lanes[static_cast<std::size_t>(t)].taken)
-      taken.store(0, std::memory_order_relaxed);
-    piece.done[static_cast<std::size_t>(t)].done.store(0, std::memory_order_relaxed);
-  }
   round_.store(round, std::memory_order_release);
   if (sleeping_.load() > 0) round_.notify_all();
-  claim(piece, 0);
+  claim(piece, round, 0);
+  // What the threads report for this round adds up to the count once every chunk is done.
   const auto finished = [&] {
-    std::int32_t done = 0;
-    for (int t = 0; t < size(); ++t)
-      done += piece.done[static_cast<std::size_t>(t)].done.load(std::memory_order_acquire);
+    std::int64_t done = 0;
+    for (int t = 0; t < size(); ++t) {
+      const std::uint64_t report =
+          piece.done[static_cast<std::size_t>(t)].roundAndCount.load(std::memory_order_acquire);
+      if (static_cast<std::uint32_t>(report >> 32) == round)
+        done += static_cast<std::uint32_t>(report);
+    }
     return done;
   };
   while (finished() < count) relax();

@@ -37,32 +37,35 @@ class GeneTeam {
   void run(std::int32_t count, const std::function<void(std::int32_t, std::int32_t)>& work);
 
  private:
-  // One piece of work. Two alternate, so that a thread that wakes late for a finished piece
-  // reads that piece's state while the next piece is being set up in the other.
+  // Pieces of work are numbered by round. Two pieces alternate, round r using piece r % 2,
+  // and everything a round claims or reports carries its number, so nothing is reset
+  // between rounds, and a thread that wakes late for a finished round finds every chunk of
+  // it claimed and leaves the piece alone while the next round is set up in it.
   static constexpr int kChunksPerThread = 4;
-  // A thread's chunks, claimed by the owner or another thread, and apart (so that the
-  // caller waiting on it does not take the claims' cache line away) the indices the thread
-  // finished, written once it has claimed all it can.
+  // A thread's chunks, each holding the round that last claimed it (by the owner or
+  // another thread), and apart, so that the caller waiting on it does not take the claims'
+  // cache line away, the round and the indices the thread finished in it, written once it
+  // has claimed all it can.
   struct alignas(64) Lane {
-    std::atomic<std::uint8_t> taken[kChunksPerThread];
+    std::atomic<std::uint32_t> claimed[kChunksPerThread];
   };
   struct alignas(64) Done {
-    std::atomic<std::int32_t> done{0};
+    std::atomic<std::uint64_t> roundAndCount{0};
   };
   struct Piece {
     const std::function<void(std::int32_t, std::int32_t)>* work = nullptr;
     std::int32_t count = 0;
     std::unique_ptr<Lane[]> lanes;
     std::unique_ptr<Done[]> done;
-    std::atomic<int> active{0};  // threads other than the caller looking at it
   };
 
   void serve(int self);
-  // Runs thread `self`'s chunks of the piece that no other thread has claimed, then the
+  // Runs thread `self`'s chunks of round `round` that no other thread has claimed, then the
   // other threads' unclaimed chunks.
-  void claim(Piece& piece, int self) const;
-  // Runs chunk `chunk` of thread `owner` if it is still unclaimed; returns the indices run.
-  std::int32_t take(Piece& piece, int owner, int chunk) const;
+  void claim(Piece& piece, std::uint32_t round, int self) const;
+  // Runs chunk `chunk` of thread `owner` in round `round` if it is still unclaimed; returns
+  // the indices run.
+  std::int32_t take(Piece& piece, std::uint32_t round, int owner, int chunk) const;
 
   std::vector<std::jthread> workers_;
   std::atomic<std::uint32_t> round_{0};
