@@ -815,6 +815,18 @@ bool DfeLikelihood::drawMove(std::int32_t p, GeneMoves& moves, double& x, double
   return true;
 }
 
+void DfeLikelihood::decideInGeneral(std::int32_t p, double x, double v,
+                                    std::vector<double>& steps) {
+  GeneState candidate;
+  const double change = geneProposal(p, x, candidate);
+  const bool taken = metropolisTakes(change, v);
+  if (taken) {
+    state_[static_cast<std::size_t>(ParameterLayout::geneOf(p) - 1)] = candidate;
+    parameters_[static_cast<std::size_t>(p)] = x;
+  }
+  adaptStep(steps[static_cast<std::size_t>(p)], taken);
+}
+
 void DfeLikelihood::sweepGene(std::size_t k, GeneMoves& moves) {
   // The same values as geneProposal and evaluate give, without copying the gene's state, for
   // a gene inside the grid (not of the adaptive-class model) whose size factor keeps it
@@ -860,27 +872,13 @@ void DfeLikelihood::sweepGene(std::size_t k, GeneMoves& moves) {
       }
       adaptStep(steps[atN], taken);
     } else {
-      GeneState candidate;
-      const double change = geneProposal(2 * g - 1, x, candidate);
-      const bool taken = metropolisTakes(change, v);
-      if (taken) {
-        state = candidate;
-        parameters_[atN] = x;
-      }
-      adaptStep(steps[atN], taken);
+      decideInGeneral(2 * g - 1, x, v, steps);
     }
   }
   if (drawMove(2 * g, moves, x, v)) {
     // A rate factor moves no gene on the grid.
     if (state.cell < 0) {
-      GeneState candidate;
-      const double change = geneProposal(2 * g, x, candidate);
-      const bool taken = metropolisTakes(change, v);
-      if (taken) {
-        state = candidate;
-        parameters_[atU] = x;
-      }
-      adaptStep(steps[atU], taken);
+      decideInGeneral(2 * g, x, v, steps);
       return;
     }
     const Trial trial{state.n, x, state.lnN, std::log(x), state.cell, 0, state.wn, state.dot};
@@ -907,7 +905,6 @@ void DfeLikelihood::sweepGenes(GeneMoves& moves) {
   // Blocks of genes, each decided and then summed for the class weights by one thread.
   prepareRows(*shared_, nullptr);
   auto work = [&](std::int32_t firstBlock, std::int32_t endBlock) {
-    GeneState candidate;
     for (auto block = static_cast<std::size_t>(firstBlock);
          block < static_cast<std::size_t>(endBlock); ++block) {
       const std::size_t end = std::min(state_.size(), (block + 1) * blockSize_);
@@ -921,14 +918,7 @@ void DfeLikelihood::sweepGenes(GeneMoves& moves) {
         for (const std::int32_t p : {2 * g + 1, 2 * g + 2}) {
           double x = 0.0;
           double v = 0.0;
-          if (!drawMove(p, moves, x, v)) continue;
-          const double change = geneProposal(p, x, candidate);
-          const bool taken = metropolisTakes(change, v);
-          if (taken) {
-            state_[i] = candidate;
-            parameters_[static_cast<std::size_t>(p)] = x;
-          }
-          adaptStep(moves.steps[static_cast<std::size_t>(p)], taken);
+          if (drawMove(p, moves, x, v)) decideInGeneral(p, x, v, moves.steps);
         }
       }
       blockSums(block);
@@ -951,7 +941,9 @@ double DfeLikelihood::propose(std::int32_t p, double x) {
     return geneProposal(p, x, *geneCandidate_);
   }
   const std::int32_t f = p - layout_.rOffset;
-  if (settings_.model != Model::AdaptiveStrength && f >= 2 && f <= layout_.classes) {
+  const bool lastClassInDivergence = settings_.model == Model::AdaptiveStrength &&
+                                     settings_.includePolymorphism && f == layout_.classes;
+  if (f >= 2 && f <= layout_.classes && !lastClassInDivergence) {
     // A class weight, worked out from the current shared parameters without copying them.
     const std::int32_t c = f - first_;
     if (c < 1) {
@@ -977,13 +969,6 @@ double DfeLikelihood::propose(std::int32_t p, double x) {
     // Nothing any gene's value reads has changed.
     pending_ = Pending::SharedAlone;
     return unchanged();
-  }
-  if (change.kind == Change::Class && !change.divergenceToo) {
-    // Every gene inside the grid moves by -dr N u (Ln e_f + Ls E0_f) + dln(r) c_f.
-    ensureSums(true);
-    pending_ = Pending::Class;
-    const auto i = static_cast<std::size_t>(change.c);
-    return unchanged() + (-change.dr * classLoad_[i] + change.dlnr * classCount_[i]);
   }
   if (change.kind == Change::Divergence && divergenceAggregated_) {
     // With alpha and without polymorphism, the divergence parts of the genes inside the grid
@@ -1044,7 +1029,6 @@ void DfeLikelihood::accept() {
     case Pending::ValueAlone:
       break;
     case Pending::SharedAlone:
-    case Pending::Class:
     case Pending::Divergence:
       // The genes catch up with new weights or divergence factors when next read.
       std::swap(shared_, candidateShared_);

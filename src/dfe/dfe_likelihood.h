@@ -234,6 +234,9 @@ class DfeLikelihood {
   template <class State>
   [[gnu::always_inline]] double divergencePart(const Gene& gene, const Shared& shared,
                                                const State& state) const;
+  // Decides gene position p's proposal x with the draw v the general way (geneProposal),
+  // taking it or not and adapting its step width.
+  void decideInGeneral(std::int32_t p, double x, double v, std::vector<double>& steps);
   // Decides gene k's two positions in a sweep.
   void sweepGene(std::size_t k, GeneMoves& moves);
   // Position p's proposal x and decision draw v; false for a position without room to move.
@@ -330,8 +333,7 @@ class DfeLikelihood {
     Gene,          // geneCandidate_ replaces the gene's state
     Shared,        // the changed candidates replace their genes' states
     SharedAlone,   // only the shared parameters change
-    Class,         // every gene's sums move by the class's share
-    ClassInPlace,  // likewise, the weight set in the shared parameters on acceptance
+    ClassInPlace,  // every gene's sums move by a class's share; the weight is set on accepting
     ValueAlone,    // nothing the likelihood reads
     Divergence,    // every gene's divergence part changes
   };

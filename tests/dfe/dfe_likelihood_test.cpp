@@ -100,11 +100,9 @@ struct VariantData {
 TEST(DfeLikelihood, EveryGeneMatchesTheTermByTermSumForEveryModelVariant) {
   for (const Variant& variant : kVariants) {
     const VariantData data(variant);
-    const DfeTables& tables = data.tables;
     const Matrix& genes = data.genes;
-    const LogFactorials& logFact = data.logFact;
-    const DfeLikelihood fast(variant.settings, genes, kClasses, tables, logFact);
-    const LiteralDfe literal(variant.settings, genes, kClasses, tables);
+    const DfeLikelihood fast(variant.settings, genes, kClasses, data.tables, data.logFact);
+    const LiteralDfe literal(variant.settings, genes, kClasses, data.tables);
     Generator random(7);
     for (int trial = 0; trial < 20; ++trial) {
       const auto parameters = someParameters(fast.layout(), random);
@@ -233,10 +231,8 @@ void walk(DfeLikelihood& likelihood, Generator& random, int proposals) {
 TEST(DfeLikelihood, CachedValuesStayEqualToAFreshEvaluationAlongAChain) {
   for (const Variant& variant : kVariants) {
     const VariantData data(variant);
-    const DfeTables& tables = data.tables;
     const Matrix& genes = data.genes;
-    const LogFactorials& logFact = data.logFact;
-    DfeLikelihood fast(variant.settings, genes, kClasses, tables, logFact);
+    DfeLikelihood fast(variant.settings, genes, kClasses, data.tables, data.logFact);
     Generator random(21);
     auto start = someParameters(fast.layout(), random);
     start[1] = 9000;  // every gene inside the grid at the start
